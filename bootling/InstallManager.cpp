@@ -1,0 +1,7 @@
+#include "InstallManager.h"
+
+HRESULT CInstallManager::Initialize(bool& bReboot)
+{
+    bReboot = false;
+    return S_OK;
+}

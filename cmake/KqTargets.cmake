@@ -1,0 +1,50 @@
+# Helpers shared by every folder's CMakeLists.
+
+set(KQ_WINE wine CACHE STRING "Wine loader that runs the tests")
+set(KQ_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix private to this build")
+set(KQ_TEST_TIMEOUT 300 CACHE STRING "Seconds one test executable may run")
+
+function(kq_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# A library made of every .cpp in a folder (one source per class).
+function(kq_add_library name dir)
+    file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${dir})
+    kq_warnings(${name})
+endfunction()
+
+# Environment every Wine-run test gets.
+set(KQ_WINE_ENV
+    WINEPREFIX=${KQ_WINEPREFIX}
+    WINEDEBUG=-all
+    "WINEDLLOVERRIDES=winedbg.exe=d\;winemenubuilder.exe=d\;mscoree=d\;mshtml=d"
+    KQ_BUILD_DIR=${CMAKE_BINARY_DIR}
+    KQ_SOURCE_DIR=${CMAKE_SOURCE_DIR})
+
+# Registers a command run under Wine as one ctest entry.
+function(kq_add_wine_test name)
+    add_test(NAME ${name} COMMAND ${KQ_WINE} ${ARGN})
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${KQ_WINE_ENV}" TIMEOUT ${KQ_TEST_TIMEOUT})
+endfunction()
+
+# Every test_*.cpp in the calling folder becomes one test executable and one ctest entry
+# (a Wine process start is costly, so the cases of one file share a process).
+# Extra sources shared by the folder's tests go after SHARED; libraries after LIBS.
+function(kq_add_test_folder prefix)
+    cmake_parse_arguments(ARG "" "" "LIBS;SHARED;DEPENDS" ${ARGN})
+    file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
+    foreach(src ${tests})
+        get_filename_component(base ${src} NAME_WE)
+        set(target ${prefix}_${base})
+        add_executable(${target} ${src} ${ARG_SHARED})
+        kq_warnings(${target})
+        target_link_libraries(${target} PRIVATE ${ARG_LIBS} kqtestkit gmock gtest_main)
+        if(ARG_DEPENDS)
+            add_dependencies(${target} ${ARG_DEPENDS})
+        endif()
+        kq_add_wine_test(${target} $<TARGET_FILE:${target}> --gtest_color=no)
+    endforeach()
+endfunction()

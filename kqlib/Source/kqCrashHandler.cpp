@@ -1,0 +1,3 @@
+#include "kqCrashHandler.h"
+
+CCrashHandler g_CrashHandler;
