@@ -1,6 +1,12 @@
 # Helpers shared by every folder's CMakeLists.
 
-set(KQ_WINE wine CACHE STRING "Wine loader that runs the tests")
+# 64-bit builds run under Wine's 64-bit loader directly: Debian's wine script would pick the
+# 32-bit loader, which some machines cannot execute.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(KQ_WINE /usr/lib/wine/wine64 CACHE STRING "Wine loader that runs the tests")
+else()
+    set(KQ_WINE wine CACHE STRING "Wine loader that runs the tests")
+endif()
 set(KQ_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix private to this build")
 set(KQ_TEST_TIMEOUT 300 CACHE STRING "Seconds one test executable may run")
 
