@@ -147,17 +147,31 @@ bool CRegistryKey::QueryValue(const wchar_t* pszValueName, void* pBuffer, DWORD*
 {
     if (!pcbSize || (pBuffer && *pcbSize == 0))
         return Fail(ERROR_INVALID_PARAMETER);
+    // The stored size first: the system may add a closing zero of its own when it copies.
     DWORD dwType = 0;
-    m_lLastError = RegQueryValueExW(m_hKey, pszValueName, nullptr, &dwType, static_cast<BYTE*>(pBuffer), pcbSize);
+    DWORD cbStored = 0;
+    m_lLastError = RegQueryValueExW(m_hKey, pszValueName, nullptr, &dwType, nullptr, &cbStored);
     if (m_lLastError != ERROR_SUCCESS)
         return false;
     if (dwType != REG_SZ && dwType != REG_EXPAND_SZ && dwType != REG_MULTI_SZ)
         return Fail(ERROR_INVALID_DATA);
-    if (pBuffer) {
-        const wchar_t* pText = static_cast<const wchar_t*>(pBuffer);
-        if ((*pcbSize % sizeof(wchar_t)) != 0 || *pcbSize == 0 || pText[*pcbSize / sizeof(wchar_t) - 1] != L'\0')
-            return Fail(ERROR_INVALID_DATA);
+    if (!pBuffer) {
+        *pcbSize = cbStored;
+        return true;
     }
+    if (cbStored > *pcbSize) {
+        *pcbSize = cbStored;
+        return Fail(ERROR_MORE_DATA);
+    }
+    DWORD cbRead = *pcbSize;
+    m_lLastError = RegQueryValueExW(m_hKey, pszValueName, nullptr, &dwType, static_cast<BYTE*>(pBuffer), &cbRead);
+    if (m_lLastError != ERROR_SUCCESS)
+        return false;
+    const wchar_t* pText = static_cast<const wchar_t*>(pBuffer);
+    if (cbRead != cbStored || (cbStored % sizeof(wchar_t)) != 0 || cbStored == 0 ||
+        pText[cbStored / sizeof(wchar_t) - 1] != L'\0')
+        return Fail(ERROR_INVALID_DATA);
+    *pcbSize = cbRead;
     return true;
 }
 
