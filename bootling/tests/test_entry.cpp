@@ -1,2 +1,254 @@
+// The process entry: run sequence, restart request, exit code and the closing trace lines,
+// in process with replaced seams and end to end on the built program.
 #include <gtest/gtest.h>
-TEST(Placeholder, Builds) { SUCCEED(); }
+
+#include <objbase.h>
+
+#include <regex>
+#include <sstream>
+#include <vector>
+
+#include "BootlingMain.h"
+#include "BootlingTrace.h"
+#include "kqTestFiles.h"
+#include "kqTestProcess.h"
+
+namespace {
+
+std::wstring Utf16Text(const std::string& bytes)
+{
+    if (bytes.size() < 2)
+        return std::wstring();
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+}
+
+std::vector<std::wstring> SplitLines(const std::wstring& strText)
+{
+    std::vector<std::wstring> lines;
+    size_t pos = 0;
+    while (pos < strText.size()) {
+        size_t end = strText.find(L"\r\n", pos);
+        if (end == std::wstring::npos) {
+            lines.push_back(strText.substr(pos));
+            break;
+        }
+        lines.push_back(strText.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    return lines;
+}
+
+// Install result and restart request as a test chooses them; restarts are only recorded.
+class CFakeSeams : public CEntrySeams
+{
+public:
+    CFakeSeams(HRESULT hr, bool bReboot) : m_hr(hr), m_bReboot(bReboot) {}
+
+    HRESULT InitializeInstall(CInstallManager&, bool& bReboot) override
+    {
+        bReboot = m_bReboot;
+        return m_hr;
+    }
+
+    BOOL RestartWindows(UINT uFlags, DWORD dwReason) override
+    {
+        m_vecRestarts.push_back({uFlags, dwReason});
+        TraceInformation(L"test: restart requested");
+        return TRUE;
+    }
+
+    std::vector<std::pair<UINT, DWORD>> m_vecRestarts;
+
+private:
+    HRESULT m_hr;
+    bool m_bReboot;
+};
+
+TEST(Entry, ResultPassesThroughAndRestartsOnlyWhenAsked)
+{
+    struct Case { DWORD dwResult; bool bReboot; bool bRestart; };
+    const Case cases[] = {
+        {0x00000000, false, false},
+        {0x80070BC2, false, false},  // restart required, not forced
+        {0x80070669, false, true},   // restart initiated, even without the flag
+        {0x00000000, true, true},
+        {0x00000001, false, false},
+        {0x80047C10, true, true},
+    };
+    kqtest::CTempDir dir;
+    CBootlingDebugOutput& trace = GetProcessDebugOutput();
+    trace.SetDebugType(1);
+    trace.SetOutputToFile(1);
+    trace.SetAppendNewLine(1);
+    trace.SetPrependType(1);
+    trace.SetAppendProcessIdToFile(0);
+    trace.SetDirectory(dir.Path().c_str());
+
+    size_t nSeen = 0;
+    for (const Case& c : cases) {
+        CFakeSeams seams(static_cast<HRESULT>(c.dwResult), c.bReboot);
+        int result = BootlingMain(seams);
+        EXPECT_EQ(c.dwResult, static_cast<DWORD>(result));
+        if (c.bRestart) {
+            ASSERT_EQ(1u, seams.m_vecRestarts.size()) << std::hex << c.dwResult;
+            EXPECT_EQ(static_cast<UINT>(EWX_REBOOT | EWX_FORCE), seams.m_vecRestarts[0].first);
+            EXPECT_EQ(0x30002u, seams.m_vecRestarts[0].second);
+        } else {
+            EXPECT_TRUE(seams.m_vecRestarts.empty()) << std::hex << c.dwResult;
+        }
+
+        std::vector<std::wstring> lines = SplitLines(Utf16Text(kqtest::ReadFileBytes(dir / L"CacheStub.log")));
+        ASSERT_GE(lines.size(), nSeen + 3);
+        std::vector<std::wstring> run(lines.begin() + static_cast<std::ptrdiff_t>(nSeen), lines.end());
+        nSeen = lines.size();
+        wchar_t szReturned[64];
+        swprintf(szReturned, 64, L"Information : Bootling: Returned (0x%08x)", static_cast<unsigned>(c.dwResult));
+        EXPECT_EQ(szReturned, run.back());
+        std::wsmatch match;
+        const std::wstring& strTimes = run[run.size() - 2];
+        ASSERT_TRUE(std::regex_match(strTimes, match,
+                                     std::wregex(L"Information : Start: (\\d+), End: (\\d+), Total: (\\d+)")))
+            << strTimes.c_str();
+        unsigned long ulStart = std::stoul(match[1].str());
+        unsigned long ulEnd = std::stoul(match[2].str());
+        EXPECT_EQ(static_cast<unsigned long>(static_cast<DWORD>(ulEnd - ulStart)), std::stoul(match[3].str()));
+        EXPECT_EQ(L"Information : Started priority manager!", run[0]);
+        // The restart request comes before the closing lines.
+        if (c.bRestart) {
+            EXPECT_EQ(L"Information : test: restart requested", run[run.size() - 3]);
+        }
+    }
+    trace.SetOutputToFile(0);
+    trace.SetDebugType(0);
+}
+
+TEST(Entry, ComFailureEndsTheRunWithoutClosingLines)
+{
+    kqtest::CTempDir dir;
+    CBootlingDebugOutput& trace = GetProcessDebugOutput();
+    trace.SetDebugType(1);
+    trace.SetOutputToFile(1);
+    trace.SetAppendNewLine(1);
+    trace.SetPrependType(1);
+    trace.SetAppendProcessIdToFile(0);
+    trace.SetDirectory(dir.Path().c_str());
+
+    // A thread already in a single-threaded apartment cannot join the multithreaded one.
+    struct Run { CFakeSeams seams{S_OK, true}; int result = 0; } run;
+    HANDLE hThread = CreateThread(
+        nullptr, 0,
+        [](void* pv) -> DWORD {
+            auto* r = static_cast<Run*>(pv);
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            r->result = BootlingMain(r->seams);
+            CoUninitialize();
+            return 0;
+        },
+        &run, 0, nullptr);
+    ASSERT_NE(nullptr, hThread);
+    WaitForSingleObject(hThread, INFINITE);
+    CloseHandle(hThread);
+    trace.SetOutputToFile(0);
+    trace.SetDebugType(0);
+
+    EXPECT_EQ(RPC_E_CHANGED_MODE, run.result);
+    EXPECT_TRUE(run.seams.m_vecRestarts.empty());
+    std::vector<std::wstring> lines = SplitLines(Utf16Text(kqtest::ReadFileBytes(dir / L"CacheStub.log")));
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(L"Information : Started priority manager!", lines[0]);
+    EXPECT_EQ(L"Error : wWinMain(100) : failed to coinitialize (0x80010106)", lines[1]);
+}
+
+// Bootling.exe in a folder of its own, with an isolate.ini naming a fresh silo whose debug
+// options the test writes.
+class EntryEndToEnd : public ::testing::Test
+{
+protected:
+    EntryEndToEnd()
+        : m_strSilo(kqtest::NewGuidString()), m_tree(L"Software\\Quillane\\Isolation\\" + m_strSilo)
+    {
+        m_strExe = m_dir / L"Bootling.exe";
+        CopyFileW((kqtest::ExeFolder() + L"Bootling.exe").c_str(), m_strExe.c_str(), FALSE);
+        std::string ini = "[isolation]\r\nsilo=" + std::string(m_strSilo.begin(), m_strSilo.end()) + "\r\n";
+        kqtest::WriteFileBytes(m_dir / L"isolate.ini", ini);
+        m_strLogs = m_dir / L"logs";
+        CreateDirectoryW(m_strLogs.c_str(), nullptr);
+        m_tree.SetDWORD(kOut, L"OutputToFile", 1);
+        m_tree.SetDWORD(kOut, L"AppendProcessIdToFile", 0);
+        m_tree.SetString(kOut, L"Directory", m_strLogs);
+    }
+
+    DWORD Run()
+    {
+        kqtest::ProcessResult result = kqtest::RunProcess(kqtest::QuoteArgument(m_strExe), 60000);
+        EXPECT_TRUE(result.bStarted);
+        EXPECT_FALSE(result.bTimedOut);
+        return result.dwExitCode;
+    }
+
+    std::wstring LogPath() const { return m_strLogs + L"\\CacheStub.log"; }
+
+    static constexpr const wchar_t* kOut = L"Orvane\\Debug\\DebugOutput";
+    kqtest::CTempDir m_dir;
+    std::wstring m_strSilo;
+    kqtest::CScopedRegistryTree m_tree;
+    std::wstring m_strExe;
+    std::wstring m_strLogs;
+};
+
+TEST_F(EntryEndToEnd, LogFileHasTheDocumentedLinesInOrder)
+{
+    m_tree.SetDWORD(kOut, L"DebugType", 1);
+    ASSERT_EQ(0u, Run());
+    std::string bytes = kqtest::ReadFileBytes(LogPath());
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ("\xFF\xFE", bytes.substr(0, 2));
+    std::vector<std::wstring> lines = SplitLines(Utf16Text(bytes));
+    ASSERT_EQ(3u, lines.size());
+    const std::wstring strPrefix =
+        L"\\d{4}-\\d{2}-\\d{2}-\\d{2}-\\d{2}-\\d{2}-\\d{3} : CacheStub : 0x[0-9A-F]{4,} : 0x[0-9A-F]{4,} : Information : ";
+    EXPECT_TRUE(std::regex_match(lines[0], std::wregex(strPrefix + L"Started priority manager!"))) << lines[0].c_str();
+    EXPECT_TRUE(std::regex_match(lines[1], std::wregex(strPrefix + L"Start: \\d+, End: \\d+, Total: \\d+")))
+        << lines[1].c_str();
+    EXPECT_TRUE(std::regex_match(lines[2], std::wregex(strPrefix + L"Bootling: Returned \\(0x00000000\\)")))
+        << lines[2].c_str();
+    EXPECT_EQ(L"\r\n", Utf16Text(bytes).substr(Utf16Text(bytes).size() - 2));
+
+    // A second run appends to the same file.
+    ASSERT_EQ(0u, Run());
+    std::string again = kqtest::ReadFileBytes(LogPath());
+    EXPECT_EQ(6u, SplitLines(Utf16Text(again)).size());
+    EXPECT_EQ(std::string::npos, again.find("\xFF\xFE", 2));
+}
+
+TEST_F(EntryEndToEnd, FiltersDecideWhetherAnythingIsWritten)
+{
+    struct Case
+    {
+        const char* pszName;
+        DWORD dwDebugType;
+        DWORD dwExclusive;
+        const wchar_t* pszModule;
+        DWORD dwModuleValue;
+        bool bWritten;
+    };
+    const Case cases[] = {
+        {"level 0 writes nothing", 0, 0, nullptr, 0, false},
+        {"only another module, exclusive", 1, 1, L"OtherModule", 1, false},
+        {"own module listed in another case, exclusive", 1, 1, L"cachestub", 1, true},
+        {"own module listed off", 1, 0, L"CacheStub", 0, false},
+        {"level 3 lets no information through", 3, 0, nullptr, 0, false},
+    };
+    for (const Case& c : cases) {
+        kqtest::CScopedRegistryTree modules(m_tree.Path() + L"\\" + kOut + L"\\Modules");
+        m_tree.SetDWORD(kOut, L"DebugType", c.dwDebugType);
+        m_tree.SetDWORD(kOut, L"ExclusiveModules", c.dwExclusive);
+        if (c.pszModule)
+            modules.SetDWORD(L"", c.pszModule, c.dwModuleValue);
+        EXPECT_EQ(0u, Run()) << c.pszName;
+        EXPECT_EQ(c.bWritten, kqtest::FileExists(LogPath())) << c.pszName;
+        DeleteFileW(LogPath().c_str());
+    }
+}
+
+}  // namespace
