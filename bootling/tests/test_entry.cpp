@@ -5,6 +5,7 @@
 #include <objbase.h>
 
 #include <regex>
+#include <thread>
 #include <sstream>
 #include <vector>
 
@@ -135,19 +136,11 @@ TEST(Entry, ComFailureEndsTheRunWithoutClosingLines)
 
     // A thread already in a single-threaded apartment cannot join the multithreaded one.
     struct Run { CFakeSeams seams{S_OK, true}; int result = 0; } run;
-    HANDLE hThread = CreateThread(
-        nullptr, 0,
-        [](void* pv) -> DWORD {
-            auto* r = static_cast<Run*>(pv);
-            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-            r->result = BootlingMain(r->seams);
-            CoUninitialize();
-            return 0;
-        },
-        &run, 0, nullptr);
-    ASSERT_NE(nullptr, hThread);
-    WaitForSingleObject(hThread, INFINITE);
-    CloseHandle(hThread);
+    std::thread([&run] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        run.result = BootlingMain(run.seams);
+        CoUninitialize();
+    }).join();
     trace.SetOutputToFile(0);
     trace.SetDebugType(0);
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <objbase.h>
+#include <thread>
 #include <vector>
 
 #include "kqComInitializer.h"
@@ -224,24 +225,15 @@ TEST_F(RegistryKeyTest, VolatileCreateReplacesAPersistentKey)
 
 TEST(ComInitializer, Modes)
 {
-    HANDLE hThread = nullptr;
     struct Result { HRESULT hrBad, hrNone, hrMta; } result = {};
     // A thread of its own, so the test's main thread keeps whatever apartment it has.
-    hThread = CreateThread(
-        nullptr, 0,
-        [](void* pv) -> DWORD {
-            auto* r = static_cast<Result*>(pv);
-            CComInitializer com;
-            r->hrBad = com.Initialize(7);
-            r->hrNone = com.Initialize(eComMode_None);
-            r->hrMta = com.Initialize(eComMode_MultiThreaded);
-            com.Uninitialize();
-            return 0;
-        },
-        &result, 0, nullptr);
-    ASSERT_NE(nullptr, hThread);
-    WaitForSingleObject(hThread, INFINITE);
-    CloseHandle(hThread);
+    std::thread([&result] {
+        CComInitializer com;
+        result.hrBad = com.Initialize(7);
+        result.hrNone = com.Initialize(eComMode_None);
+        result.hrMta = com.Initialize(eComMode_MultiThreaded);
+        com.Uninitialize();
+    }).join();
     EXPECT_EQ(E_FAIL, result.hrBad);
     EXPECT_EQ(S_OK, result.hrNone);
     EXPECT_EQ(S_OK, result.hrMta);
