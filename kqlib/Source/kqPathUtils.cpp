@@ -1,6 +1,7 @@
 #include "kqPathUtils.h"
 
 #include <windows.h>
+#include <cwchar>
 #include <exception>
 
 #include "kqFormatString.h"
