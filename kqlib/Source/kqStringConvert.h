@@ -1,0 +1,17 @@
+// Assignment, appending and code-page conversion of text. 8-bit text is always in the
+// system ANSI code page. Nothing is thrown: out-of-memory and conversion errors come back as
+// false, and on false the output's content is unspecified. A null text counts as empty.
+#pragma once
+#include <cstddef>
+#include <string>
+
+bool AssignString(const wchar_t* pszText, std::wstring& strOut);
+bool AssignStringA(const char* pszText, std::string& strOut);
+bool AppendString(std::wstring& strOut, const wchar_t* pszText);
+
+// 8-bit (ANSI code page) to UTF-16 and back. The counted forms convert exactly cch units,
+// embedded zeros included.
+bool ConvertToWide(const char* pszText, std::wstring& strOut);
+bool ConvertToWide(const char* pchText, size_t cch, std::wstring& strOut);
+bool ConvertToAnsi(const wchar_t* pszText, std::string& strOut);
+bool ConvertToAnsi(const wchar_t* pchText, size_t cch, std::string& strOut);
