@@ -3,6 +3,7 @@
 #include <string>
 #include "kqDebugOutput.h"
 #include "kqModuleLoader.h"
+#include "kqModuleOfAddress.h"
 #include "kqSmartPtr.h"
 #include "kqTestModule.h"
 #include "kqTestProcess.h"
@@ -150,5 +151,34 @@ TEST(ModuleLoaderRefusal, BadPathsAndTheCheckHook)
     CRefusingLoader refusing;
     EXPECT_EQ(KQERR_NOTFOUND, refusing.Load(strPath.c_str()));
     EXPECT_FALSE(refusing.IsLoaded());
+    EXPECT_FALSE(IsMapped(strPath));
+}
+
+TEST(ModuleOfAddress, SystemAnswerAndModuleEnumerationAgree)
+{
+    const std::wstring strPath = ModulePath(L"kqtestmodule.dll");
+    HMODULE hModule = LoadLibraryW(strPath.c_str());
+    ASSERT_NE(nullptr, hModule);
+    const void* pInModule = reinterpret_cast<const void*>(GetProcAddress(hModule, kszCreateTestObjectExport));
+    const void* pInProgram = reinterpret_cast<const void*>(&ModulePath);
+    int nHeapValue = 0;
+    struct Case
+    {
+        const void* pAddress;
+        HMODULE hExpected;
+    } const cases[] = {
+        {pInModule, hModule},
+        {pInProgram, GetModuleHandleW(nullptr)},
+        {&nHeapValue, nullptr},  // the stack lies in no module
+        {nullptr, nullptr},
+    };
+    for (const Case& c : cases)
+    {
+        EXPECT_EQ(c.hExpected, FindModuleOfAddress(c.pAddress));
+        EXPECT_EQ(c.hExpected, FindModuleOfAddressInSnapshot(c.pAddress));
+    }
+    // The library is linked into the program here.
+    EXPECT_EQ(GetModuleHandleW(nullptr), GetLibraryModule());
+    FreeLibrary(hModule);
     EXPECT_FALSE(IsMapped(strPath));
 }
