@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <vector>
 
+#include "kqPathExpansion.h"
 #include "kqSystemInfo.h"
 
 const wchar_t CIsolation::kDefaultHive[] = L"Software\\Quillane\\Isolation";
@@ -14,6 +15,11 @@ namespace {
 const size_t kMaxPath = 260;
 const DWORD kHiveBufferChars = 100;
 const DWORD kSiloBufferChars = 40;
+const size_t kMaxAppDataExtensionChars = 49;
+const wchar_t kDefaultAppDataExtension[] = L"Quillane";
+
+// Set while this thread expands the application data folder name.
+thread_local bool t_bExpandingExtension = false;
 
 std::wstring ModulePathOfLibrary()
 {
@@ -319,18 +325,47 @@ bool CIsolation::GetSiloRegistryRoot(std::wstring& strRoot)
 
 std::wstring CIsolation::GetAppDataExtension()
 {
+    return Instance().AppDataExtension();
+}
+
+std::wstring CIsolation::AppDataExtension()
+{
     // The path expansion map may name another folder through "%APPDATAEXTENSION%"; without
-    // one the maker's name is used.
-    return L"Quillane";
+    // one the maker's name is used. A value that refers to a silo data folder would ask for
+    // this name again while it is being worked out: the silo folders are refused meanwhile
+    // (GetDataPath), so such a value simply fails to expand.
+    try {
+        if (!t_bExpandingExtension) {
+            t_bExpandingExtension = true;
+            std::wstring strExtension;
+            bool bExpanded = ExpandPath(*this, L"%APPDATAEXTENSION%", strExtension);
+            t_bExpandingExtension = false;
+            // An empty name would join the silo id with a doubled backslash.
+            if (bExpanded && !strExtension.empty() && strExtension.size() <= kMaxAppDataExtensionChars)
+                return strExtension;
+        }
+        return kDefaultAppDataExtension;
+    } catch (...) {
+        t_bExpandingExtension = false;
+        return kDefaultAppDataExtension;
+    }
 }
 
 bool CIsolation::GetDataPath(int nFolder, std::wstring& strKept, std::wstring& strPath)
 {
-    if (!SetSiloID(nullptr))
+    if (t_bExpandingExtension || !SetSiloID(nullptr))
         return false;
-    std::wstring strExtension = GetAppDataExtension();
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
     try {
+        {
+            std::lock_guard<std::recursive_mutex> guard(m_lock);
+            if (!strKept.empty()) {
+                strPath = strKept;
+                return true;
+            }
+        }
+        // Worked out without the lock: the expansion reads the silo's registry root and map.
+        std::wstring strExtension = AppDataExtension();
+        std::lock_guard<std::recursive_mutex> guard(m_lock);
         if (strKept.empty()) {
             wchar_t szFolder[MAX_PATH];
             if (FAILED(SHGetFolderPathW(nullptr, nFolder, nullptr, SHGFP_TYPE_CURRENT, szFolder)))

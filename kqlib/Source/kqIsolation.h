@@ -31,7 +31,8 @@ public:
     bool GetLocalSiloDataPath(std::wstring& strPath);
     bool GetCommonSiloDataPath(std::wstring& strPath);
 
-    // Folder name below the application data folders.
+    // Folder name below the application data folders (at most 49 characters): the process
+    // silo's expansion of "%APPDATAEXTENSION%", else "Quillane".
     static std::wstring GetAppDataExtension();
 
     // Windows error code, 0 on success. The buffer must hold at least 100 characters.
@@ -45,6 +46,8 @@ public:
 
 private:
     bool SetSiloIDLocked(const wchar_t* pszSiloId);
+    // GetAppDataExtension for this silo's own path expansion map.
+    std::wstring AppDataExtension();
     bool GetDataPath(int nFolder, std::wstring& strKept, std::wstring& strPath);
 
     const std::wstring m_strModulePath;
