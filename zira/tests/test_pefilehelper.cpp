@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -237,6 +238,9 @@ struct ReadCase
     bool bIgnoreBounds;
 };
 
+// Failure output names the case instead of dumping its bytes.
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.pszName; }
+
 class PEFileHelperReadTest : public PEFileHelperTest, public ::testing::WithParamInterface<ReadCase>
 {
 };
@@ -306,6 +310,9 @@ struct FailureCase
     void (*pfnBreak)(std::vector<BYTE>& image);
     const wchar_t* pszMessage;
 };
+
+// Failure output names the case instead of dumping its bytes.
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.pszName; }
 
 class PEFileHelperFailureTest : public PEFileHelperTest, public ::testing::WithParamInterface<FailureCase>
 {
@@ -403,6 +410,9 @@ struct UpdateCase
     DWORD dwNewOffset;
     DWORD dwNewSize;
 };
+
+// Failure output names the case instead of dumping its bytes.
+void PrintTo(const UpdateCase& c, std::ostream* os) { *os << c.pszName; }
 
 class PEFileHelperUpdateTest : public PEFileHelperTest, public ::testing::WithParamInterface<UpdateCase>
 {
