@@ -54,3 +54,22 @@ function(kq_add_test_folder prefix)
         kq_add_wine_test(${target} $<TARGET_FILE:${target}> --gtest_color=no)
     endforeach()
 endfunction()
+
+# Authenticode-signed copies of programs for tests that need a valid signature. The ctest
+# fixture NAME signs every FILE (paths or generator expressions) with a throwaway certificate
+# into bin/signed/NAME/ before any test that lists NAME in FIXTURES_REQUIRED, and removes the
+# folder after them. The key lives only in a temporary folder while the fixture runs.
+# SKIP_MISSING passes over files that do not exist (programs of another build).
+function(kq_add_signed_copies name)
+    cmake_parse_arguments(ARG "SKIP_MISSING" "" "FILES" ${ARGN})
+    set(dir ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/signed/${name})
+    set(options)
+    if(ARG_SKIP_MISSING)
+        set(options --skip-missing)
+    endif()
+    add_test(NAME ${name}_sign COMMAND sh ${CMAKE_SOURCE_DIR}/tools/signing/sign-copies.sh ${options} ${dir}
+        ${ARG_FILES})
+    set_tests_properties(${name}_sign PROPERTIES FIXTURES_SETUP ${name} TIMEOUT 120)
+    add_test(NAME ${name}_unsign COMMAND ${CMAKE_COMMAND} -E rm -rf ${dir})
+    set_tests_properties(${name}_unsign PROPERTIES FIXTURES_CLEANUP ${name})
+endfunction()

@@ -94,6 +94,20 @@ bool WriteFileBytes(const std::wstring& strPath, const std::string& bytes)
     return bOk;
 }
 
+bool ReadFileBytes(const std::wstring& strPath, std::vector<BYTE>& bytes)
+{
+    if (!FileExists(strPath))
+        return false;
+    std::string content = ReadFileBytes(strPath);
+    bytes.assign(content.begin(), content.end());
+    return true;
+}
+
+bool WriteFileBytes(const std::wstring& strPath, const std::vector<BYTE>& bytes)
+{
+    return WriteFileBytes(strPath, std::string(bytes.begin(), bytes.end()));
+}
+
 CScopedRegistryTree::CScopedRegistryTree(const std::wstring& strSubKey) : m_strSubKey(strSubKey)
 {
     HKEY hKey = nullptr;

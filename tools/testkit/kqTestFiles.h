@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <vector>
 
 namespace kqtest {
 
@@ -17,6 +18,7 @@ public:
     const std::wstring& Path() const { return m_strPath; }
     // Path joined with a relative name.
     std::wstring operator/(const std::wstring& strName) const { return m_strPath + L"\\" + strName; }
+    std::wstring File(const std::wstring& strName) const { return *this / strName; }
 
 private:
     std::wstring m_strPath;
@@ -25,6 +27,9 @@ private:
 bool FileExists(const std::wstring& strPath);
 std::string ReadFileBytes(const std::wstring& strPath);
 bool WriteFileBytes(const std::wstring& strPath, const std::string& bytes);
+// The same as byte vectors; false when the file cannot be read or written whole.
+bool ReadFileBytes(const std::wstring& strPath, std::vector<BYTE>& bytes);
+bool WriteFileBytes(const std::wstring& strPath, const std::vector<BYTE>& bytes);
 // Removes a folder and everything below it.
 void RemoveTree(const std::wstring& strPath);
 // A new GUID in braces, for silo ids and private registry keys.
