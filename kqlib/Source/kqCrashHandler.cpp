@@ -421,10 +421,10 @@ std::wstring CCrashHandler::BuildCallbackCommandLine(DWORD dwProcessId, DWORD dw
                                                      const EXCEPTION_POINTERS* pExceptionPointers)
 {
     wchar_t szPart[64];
-    swprintf(szPart, ARRAYSIZE(szPart), L"%s %u", L"/pid", static_cast<unsigned>(dwProcessId));
+    swprintf(szPart, ARRAYSIZE(szPart), L"%ls %u", L"/pid", static_cast<unsigned>(dwProcessId));
     std::wstring strCommandLine = szPart;
     auto append = [&strCommandLine, &szPart](const wchar_t* pszName, unsigned long long ullValue) {
-        swprintf(szPart, ARRAYSIZE(szPart), L" %s %llu", pszName, ullValue);
+        swprintf(szPart, ARRAYSIZE(szPart), L" %ls %llu", pszName, ullValue);
         strCommandLine += szPart;
     };
     append(L"/tid", dwThreadId);
