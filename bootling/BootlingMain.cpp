@@ -9,20 +9,18 @@
 #include "kqCrashHandler.h"
 #include "kqDebugOptions.h"
 #include "kqPrivilege.h"
-#include "kqSystemInfo.h"
 
 namespace {
 
 const UINT kErrorMode = SEM_FAILCRITICALERRORS | SEM_NOALIGNMENTFAULTEXCEPT | SEM_NOOPENFILEERRORBOX;
 const HRESULT kRestartInitiated = static_cast<HRESULT>(0x80070669);
-const DWORD kRetryFrequencyMs = 200;
-const DWORD kRetryTimeoutMs = 300000;
 
 void StartPriorityManager(JX::CProcessStartupPriorityMgr& priorityMgr)
 {
-    priorityMgr.GetConfiguration().Initialize(IsWindowsVistaOrLater(), kRetryFrequencyMs, kRetryTimeoutMs);
-    const DWORD adwSetters[] = {JX::ePrioritySetter_IoPriority, JX::ePrioritySetter_PagePriority,
-                                JX::ePrioritySetter_CpuPriorityClass};
+    // Enabled on Windows Vista or later, retried every 200 ms for at most 300000 ms.
+    priorityMgr.GetConfiguration().Initialize();
+    const DWORD adwSetters[] = {JX::CProcessPrioritySetterMgr::eType_IO, JX::CProcessPrioritySetterMgr::eType_Page,
+                                JX::CProcessPrioritySetterMgr::eType_CPU};
     for (DWORD dwKind : adwSetters) {
         if (!priorityMgr.AddPrioritySetter(dwKind)) {
             TraceError(L"wWinMain(91) : Unable to populate priority setters.");

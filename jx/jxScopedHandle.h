@@ -1,0 +1,36 @@
+// Owns one kernel handle and closes it when replaced or destroyed.
+#pragma once
+#include <windows.h>
+
+namespace JX {
+
+class CScopedHandle
+{
+public:
+    CScopedHandle() = default;
+    explicit CScopedHandle(HANDLE hHandle) : m_hHandle(hHandle) {}
+    ~CScopedHandle() { Close(); }
+
+    CScopedHandle(const CScopedHandle&) = delete;
+    CScopedHandle& operator=(const CScopedHandle&) = delete;
+
+    // Neither null nor INVALID_HANDLE_VALUE.
+    bool IsHandle() const { return m_hHandle != nullptr && m_hHandle != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return m_hHandle; }
+    void Attach(HANDLE hHandle)
+    {
+        Close();
+        m_hHandle = hHandle;
+    }
+    void Close()
+    {
+        if (IsHandle())
+            CloseHandle(m_hHandle);
+        m_hHandle = nullptr;
+    }
+
+private:
+    HANDLE m_hHandle = nullptr;
+};
+
+}  // namespace JX
