@@ -3,6 +3,7 @@
 #include <cwchar>
 #include "kqGuidString.h"
 #include "kqIsolation.h"
+#include "kqPathExpansion.h"
 #include "kqRegistryKey.h"
 #include "kqSystemInfo.h"
 #include "kqTrace.h"
@@ -12,20 +13,8 @@ namespace {
 const wchar_t kszObjectIdKey[] = L"\\OBJID\\";
 const wchar_t kszInProcValue[] = L"InProc32";
 
-// Until the path-token service is wired in, only paths without tokens can be used.
-bool ExpandWithoutTokens(const wchar_t* pszInput, std::wstring& strOutput)
-{
-    if (!pszInput || wcschr(pszInput, L'%'))
-        return false;
-    try {
-        strOutput = pszInput;
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
-std::atomic<CObjectRepository::PFNEXPANDPATH> g_pfnExpandPath{&ExpandWithoutTokens};
+// A process-wide replacement of the path expansion; none means the silo's own expansion.
+std::atomic<CObjectRepository::PFNEXPANDPATH> g_pfnExpandPath{nullptr};
 
 }  // namespace
 
@@ -35,7 +24,7 @@ CObjectRepository::CObjectRepository(CIsolation& isolation) : m_isolation(isolat
 
 CObjectRepository::PFNEXPANDPATH CObjectRepository::SetPathExpander(PFNEXPANDPATH pfnExpand)
 {
-    return g_pfnExpandPath.exchange(pfnExpand ? pfnExpand : &ExpandWithoutTokens);
+    return g_pfnExpandPath.exchange(pfnExpand);
 }
 
 bool CObjectRepository::OpenClassKey(const GUID& clsid, HKEY& hKey)
@@ -100,7 +89,8 @@ bool CObjectRepository::GetModulePath(const GUID& clsid, std::wstring& strPath)
         return false;
     }
     std::wstring strExpanded;
-    if (!g_pfnExpandPath.load()(szPath, strExpanded))
+    PFNEXPANDPATH pfnExpand = g_pfnExpandPath.load();
+    if (pfnExpand ? !pfnExpand(szPath, strExpanded) : !ExpandPath(m_isolation, szPath, strExpanded))
     {
         TraceWarning(L"CObjectRepository::GetModulePath(%d) : cannot expand %s", __LINE__, szPath);
         return false;

@@ -28,8 +28,8 @@ public:
     // an odd byte length, an unterminated or empty string, or a failed expansion.
     bool GetModulePath(const GUID& clsid, std::wstring& strPath);
 
-    // The process-wide expansion of module paths; returns the previous one. nullptr restores
-    // the built-in one, which passes a path without tokens through and refuses any token.
+    // Replaces the expansion of module paths process-wide; returns the previous one. nullptr
+    // restores the silo's own path expansion.
     static PFNEXPANDPATH SetPathExpander(PFNEXPANDPATH pfnExpand);
 
 private:

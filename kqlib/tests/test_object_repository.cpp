@@ -85,7 +85,7 @@ TEST_F(ObjectRepository, ValueShapes)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.pszName);
-        m_silo.Remove();
+        m_silo.Reset();
         ASSERT_TRUE(m_silo.SetInProc(kTestObjectClassId, c.dwType, c.data.data(), static_cast<DWORD>(c.data.size())));
         EXPECT_EQ(c.bRegistered, m_repository.IsRegistered(kTestObjectClassId));
         std::wstring strRead = L"untouched";
@@ -125,9 +125,13 @@ TEST_F(ObjectRepository, PathTokensAreExpanded)
     ASSERT_TRUE(m_silo.SetInProc(kTestObjectClassId, L"%KQTESTDIR%\\kqtestmodule.dll"));
     std::wstring strRead;
     kqtest::ClearTrace();
-    // Without a token service, a token cannot be resolved.
+    // A token the silo's expansion map does not name cannot be resolved.
     EXPECT_FALSE(m_repository.GetModulePath(kTestObjectClassId, strRead));
     EXPECT_EQ(1u, kqtest::CountTraceLines(L"cannot expand %KQTESTDIR%\\kqtestmodule.dll"));
+    // Once the map names it, the silo's own expansion resolves it.
+    ASSERT_TRUE(m_silo.SetMapValue(L"KQTESTDIR", L"C:\\mapped"));
+    ASSERT_TRUE(m_repository.GetModulePath(kTestObjectClassId, strRead));
+    EXPECT_EQ(L"C:\\mapped\\kqtestmodule.dll", strRead);
     CObjectRepository::SetPathExpander(&ExpandTestToken);
     ASSERT_TRUE(m_repository.GetModulePath(kTestObjectClassId, strRead));
     EXPECT_EQ(L"C:\\expanded\\kqtestmodule.dll", strRead);

@@ -18,7 +18,15 @@ public:
     CTestSilo() : m_isolation(kqtest::ExeFolder() + L"kqlib_tests.exe")
     {
         m_bReady = m_isolation.SetSiloID(kSiloId) && m_isolation.GetSiloRegistryRoot(m_strRoot);
-        Remove();  // what an interrupted run may have left
+        Reset();  // what an interrupted run may have left
+    }
+
+    // Back to an installed silo with nothing registered: an empty class list and a path
+    // expansion map, through which module paths are expanded.
+    void Reset()
+    {
+        Remove();
+        SetMapValue(L"KQTESTSILO", L"1");
     }
     ~CTestSilo() { Remove(); }
     CTestSilo(const CTestSilo&) = delete;
@@ -44,6 +52,20 @@ public:
     bool SetInProc(const GUID& clsid, const std::wstring& strPath, DWORD dwType = REG_SZ)
     {
         return SetInProc(clsid, dwType, strPath.c_str(), static_cast<DWORD>((strPath.size() + 1) * sizeof(wchar_t)));
+    }
+
+    // A value of the silo's path expansion map.
+    bool SetMapValue(const wchar_t* pszName, const std::wstring& strValue)
+    {
+        HKEY hKey = nullptr;
+        std::wstring strKey = m_strRoot + L"\\Orvane\\PathExpansionMap";
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, strKey.c_str(), 0, nullptr, 0, KEY_WRITE | Wow64RegistryView(),
+                            nullptr, &hKey, nullptr) != ERROR_SUCCESS)
+            return false;
+        LONG lResult = RegSetValueExW(hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(strValue.c_str()),
+                                      static_cast<DWORD>((strValue.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(hKey);
+        return lResult == ERROR_SUCCESS;
     }
 
     void Remove()
