@@ -50,6 +50,15 @@ void CSystemCalls::RestorePrivilege(HANDLE hToken, const TOKEN_PRIVILEGES& previ
     AdjustTokenPrivileges(hToken, FALSE, &copy, sizeof(copy), nullptr, nullptr);
 }
 
+bool CSystemCalls::CheckTokenMembership(HANDLE hToken, PSID pSid, bool& bMember)
+{
+    BOOL bIsMember = FALSE;
+    if (!::CheckTokenMembership(hToken, pSid, &bIsMember))
+        return false;
+    bMember = bIsMember != FALSE;
+    return true;
+}
+
 DWORD CSystemCalls::GetNamedSecurity(const wchar_t* pszName, SE_OBJECT_TYPE eType, SECURITY_INFORMATION siWhat,
                                      PSECURITY_DESCRIPTOR* ppDescriptor)
 {

@@ -21,6 +21,8 @@ public:
     // hand to RestorePrivilege.
     virtual bool EnablePrivilege(HANDLE hToken, const wchar_t* pszPrivilege, TOKEN_PRIVILEGES* pPrevious) = 0;
     virtual void RestorePrivilege(HANDLE hToken, const TOKEN_PRIVILEGES& previous) = 0;
+    // CheckTokenMembership: the token's user and enabled groups count.
+    virtual bool CheckTokenMembership(HANDLE hToken, PSID pSid, bool& bMember) = 0;
 
     // GetNamedSecurityInfoW: *ppDescriptor is freed with LocalFree. Returns the system error.
     virtual DWORD GetNamedSecurity(const wchar_t* pszName, SE_OBJECT_TYPE eType, SECURITY_INFORMATION siWhat,
@@ -49,6 +51,7 @@ public:
     bool OpenProcessToken(DWORD dwDesiredAccess, HANDLE* phToken) override;
     bool EnablePrivilege(HANDLE hToken, const wchar_t* pszPrivilege, TOKEN_PRIVILEGES* pPrevious) override;
     void RestorePrivilege(HANDLE hToken, const TOKEN_PRIVILEGES& previous) override;
+    bool CheckTokenMembership(HANDLE hToken, PSID pSid, bool& bMember) override;
     DWORD GetNamedSecurity(const wchar_t* pszName, SE_OBJECT_TYPE eType, SECURITY_INFORMATION siWhat,
                            PSECURITY_DESCRIPTOR* ppDescriptor) override;
     DWORD SetNamedSecurity(const wchar_t* pszName, SE_OBJECT_TYPE eType, SECURITY_INFORMATION siWhat, PSID pOwner,

@@ -1,5 +1,7 @@
 #include "ZIRA_RightsChecker.h"
 
+#include "ZIRA_SystemCalls.h"
+
 namespace ZIRA {
 
 CTrustee::~CTrustee()
@@ -35,10 +37,10 @@ bool CTrustee::Applies(PSID pAceSid) const
     if (!pAceSid || !IsValidSid(pAceSid))
         return false;
     if (m_hToken) {
-        BOOL bMember = FALSE;
-        if (!CheckTokenMembership(m_hToken, pAceSid, &bMember))
+        bool bMember = false;
+        if (!SystemCalls().CheckTokenMembership(m_hToken, pAceSid, bMember))
             throw CRightsChecker::Exception(CRightsChecker::Exception::eException_Membership);
-        return bMember != FALSE;
+        return bMember;
     }
     PSID pSid = Sid();
     return pSid && EqualSid(pSid, pAceSid);

@@ -156,6 +156,14 @@ public:
         return !m_bPrivilegeFails;
     }
     void RestorePrivilege(HANDLE, const TOKEN_PRIVILEGES&) override {}
+    // As on Windows, the token's user counts as well (Wine's call looks at the groups only).
+    bool CheckTokenMembership(HANDLE hToken, PSID pSid, bool& bMember) override
+    {
+        if (!ZIRA::CSystemCalls::CheckTokenMembership(hToken, pSid, bMember))
+            return false;
+        bMember = bMember || SidText(pSid) == ProcessUserSid();
+        return true;
+    }
 
     DWORD GetNamedSecurity(const wchar_t* pszName, SE_OBJECT_TYPE, SECURITY_INFORMATION,
                            PSECURITY_DESCRIPTOR* ppDescriptor) override
@@ -167,6 +175,13 @@ public:
         auto it = m_descriptors.find(name);
         if (it == m_descriptors.end())
             return ERROR_FILE_NOT_FOUND;
+        if (it->second == L"D:NO_ACCESS_CONTROL") {
+            // Built by hand: the SDDL parser need not give a NULL DACL for it.
+            *ppDescriptor = LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
+            InitializeSecurityDescriptor(*ppDescriptor, SECURITY_DESCRIPTOR_REVISION);
+            SetSecurityDescriptorDacl(*ppDescriptor, TRUE, nullptr, FALSE);
+            return ERROR_SUCCESS;
+        }
         if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(it->second.c_str(), SDDL_REVISION_1, ppDescriptor,
                                                                   nullptr))
             return GetLastError();
