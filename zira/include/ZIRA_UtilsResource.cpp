@@ -1,0 +1,13 @@
+// Kept apart from the other helpers: only a program that loads its resource module needs the
+// language locator linked in.
+#include "ZIRA_ResourceLocator.h"
+#include "ZIRA_Utils.h"
+
+namespace ZIRA {
+
+HMODULE CUtils::LoadResourceModule(const wchar_t* pszFolder)
+{
+    return LoadResourceModule(pszFolder, &::LocateResourceModule);
+}
+
+}  // namespace ZIRA
