@@ -10,41 +10,14 @@
 #include "kqCrashHandler.h"
 #include "kqDumpServiceControl.h"
 #include "kqSystemLibrary.h"
+#include "kqTestFiles.h"
 #include "kqTestProcess.h"
 
 namespace {
 
 const DWORD kMiniDumpSignature = 0x504D444D;  // "MDMP"
 
-std::wstring MakeTempFolder()
-{
-    wchar_t szTemp[MAX_PATH];
-    GetTempPathW(ARRAYSIZE(szTemp), szTemp);
-    std::wstring strFolder = std::wstring(szTemp) + L"kqcrash-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                             std::to_wstring(GetTickCount());
-    CreateDirectoryW(strFolder.c_str(), nullptr);
-    return strFolder;
-}
 
-void RemoveTree(const std::wstring& strFolder)
-{
-    WIN32_FIND_DATAW data;
-    HANDLE hFind = FindFirstFileW((strFolder + L"\\*").c_str(), &data);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring strName = data.cFileName;
-            if (strName == L"." || strName == L"..")
-                continue;
-            std::wstring strPath = strFolder + L"\\" + strName;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(strPath);
-            else
-                DeleteFileW(strPath.c_str());
-        } while (FindNextFileW(hFind, &data));
-        FindClose(hFind);
-    }
-    RemoveDirectoryW(strFolder.c_str());
-}
 
 std::vector<std::wstring> FilesIn(const std::wstring& strFolder, const wchar_t* pszPattern)
 {
@@ -120,10 +93,8 @@ protected:
 class CrashHandler : public ::testing::Test
 {
 protected:
-    void SetUp() override { m_strFolder = MakeTempFolder(); }
-    void TearDown() override { RemoveTree(m_strFolder); }
-
-    std::wstring m_strFolder;
+    kqtest::CTempDir m_temp;
+    const std::wstring m_strFolder = m_temp.Path();
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "kqPathUtils.h"
 #include "kqSplitPath.h"
+#include "kqTestFiles.h"
 #include "kqTestTrace.h"
 
 namespace {
@@ -33,27 +34,7 @@ protected:
     void TearDown() override
     {
         if (!m_strRoot.empty())
-            RemoveTree(m_strRoot);
-    }
-
-    static void RemoveTree(const std::wstring& strFolder)
-    {
-        WIN32_FIND_DATAW data;
-        HANDLE hFind = FindFirstFileW((strFolder + L"\\*").c_str(), &data);
-        if (hFind != INVALID_HANDLE_VALUE) {
-            do {
-                std::wstring strName = data.cFileName;
-                if (strName == L"." || strName == L"..")
-                    continue;
-                std::wstring strChild = strFolder + L"\\" + strName;
-                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    RemoveTree(strChild);
-                else
-                    DeleteFileW(strChild.c_str());
-            } while (FindNextFileW(hFind, &data));
-            FindClose(hFind);
-        }
-        RemoveDirectoryW(strFolder.c_str());
+            kqtest::RemoveTree(m_strRoot);
     }
 
     std::wstring Child(const wchar_t* pszRelative) const { return m_strRoot + L"\\" + pszRelative; }

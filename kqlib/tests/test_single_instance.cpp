@@ -7,36 +7,12 @@
 #include <vector>
 
 #include "kqSingleInstance.h"
+#include "kqTestFiles.h"
 #include "kqTestProcess.h"
 
 namespace {
 
-bool Exists(const std::wstring& strPath)
-{
-    return GetFileAttributesW(strPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
-void RemoveTree(const std::wstring& strFolder)
-{
-    WIN32_FIND_DATAW data;
-    HANDLE hFind = FindFirstFileW((strFolder + L"\\*").c_str(), &data);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring strName = data.cFileName;
-            if (strName == L"." || strName == L"..")
-                continue;
-            std::wstring strPath = strFolder + L"\\" + strName;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(strPath);
-            } else {
-                SetFileAttributesW(strPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(strPath.c_str());
-            }
-        } while (FindNextFileW(hFind, &data));
-        FindClose(hFind);
-    }
-    RemoveDirectoryW(strFolder.c_str());
-}
 
 // A fresh folder below the temporary folder, removed with everything in it.
 class SingleInstanceTest : public testing::Test
@@ -50,7 +26,7 @@ protected:
                       std::to_wstring(GetTickCount());
         ASSERT_TRUE(CreateDirectoryW(m_strFolder.c_str(), nullptr));
     }
-    void TearDown() override { RemoveTree(m_strFolder); }
+    void TearDown() override { kqtest::RemoveTree(m_strFolder); }
 
     std::wstring LockFile(const std::wstring& strName) const { return m_strFolder + L"\\_lck\\_" + strName + L"G"; }
 
@@ -70,7 +46,7 @@ TEST_F(SingleInstanceTest, ClaimMakesHiddenLockFile)
 
     EXPECT_TRUE(lock.Unlock());
     EXPECT_FALSE(lock.IsLocked());
-    EXPECT_FALSE(Exists(strFile));
+    EXPECT_FALSE(kqtest::FileExists(strFile));
 }
 
 TEST_F(SingleInstanceTest, CreatesMissingParentFolders)
@@ -78,7 +54,7 @@ TEST_F(SingleInstanceTest, CreatesMissingParentFolders)
     const std::wstring strDeep = m_strFolder + L"\\a\\b\\";
     CFolderSingleInstance lock;
     ASSERT_TRUE(lock.Lock(strDeep.c_str(), L"deep"));
-    EXPECT_TRUE(Exists(m_strFolder + L"\\a\\b\\_lck\\_deepG"));
+    EXPECT_TRUE(kqtest::FileExists(m_strFolder + L"\\a\\b\\_lck\\_deepG"));
 }
 
 TEST_F(SingleInstanceTest, SecondClaimOfSameNameFailsUntilUnlock)
@@ -100,7 +76,7 @@ TEST_F(SingleInstanceTest, DestructionReleasesClaim)
         CFolderSingleInstance first;
         ASSERT_TRUE(first.Lock(m_strFolder.c_str(), L"pkg"));
     }
-    EXPECT_FALSE(Exists(LockFile(L"pkg")));
+    EXPECT_FALSE(kqtest::FileExists(LockFile(L"pkg")));
     CFolderSingleInstance second;
     EXPECT_TRUE(second.Lock(m_strFolder.c_str(), L"pkg"));
 }
@@ -112,11 +88,11 @@ TEST_F(SingleInstanceTest, SameObjectCannotClaimTwice)
     ASSERT_TRUE(lock.Lock(m_strFolder.c_str(), L"one"));
     EXPECT_FALSE(lock.Lock(m_strFolder.c_str(), L"two"));
     EXPECT_FALSE(lock.Lock(L"two"));
-    EXPECT_FALSE(Exists(LockFile(L"two")));
+    EXPECT_FALSE(kqtest::FileExists(LockFile(L"two")));
     EXPECT_TRUE(lock.IsLocked());
     EXPECT_TRUE(lock.Unlock());
     EXPECT_TRUE(lock.Unlock());
-    EXPECT_FALSE(Exists(LockFile(L"one")));
+    EXPECT_FALSE(kqtest::FileExists(LockFile(L"one")));
 }
 
 TEST_F(SingleInstanceTest, LeftOverFileWithoutHolderIsClaimed)
@@ -129,7 +105,7 @@ TEST_F(SingleInstanceTest, LeftOverFileWithoutHolderIsClaimed)
     CFolderSingleInstance lock;
     EXPECT_TRUE(lock.Lock(m_strFolder.c_str(), L"stale"));
     EXPECT_TRUE(lock.Unlock());
-    EXPECT_FALSE(Exists(LockFile(L"stale")));
+    EXPECT_FALSE(kqtest::FileExists(LockFile(L"stale")));
 }
 
 TEST_F(SingleInstanceTest, EmptyFolderFailsWithoutTouchingFiles)
@@ -145,8 +121,8 @@ TEST_F(SingleInstanceTest, EmptyFolderFailsWithoutTouchingFiles)
     EXPECT_FALSE(lock.Lock(L"empty"));
     EXPECT_FALSE(lock.IsLocked());
     SetCurrentDirectoryW(szOld);
-    EXPECT_FALSE(Exists(m_strFolder + L"\\_lck"));
-    EXPECT_FALSE(Exists(strRootLock));
+    EXPECT_FALSE(kqtest::FileExists(m_strFolder + L"\\_lck"));
+    EXPECT_FALSE(kqtest::FileExists(strRootLock));
 }
 
 TEST_F(SingleInstanceTest, NamesThatLeaveTheLockFolderFail)
@@ -164,7 +140,7 @@ TEST_F(SingleInstanceTest, OverlongLockPathFailsWithoutMakingFolders)
     const std::wstring strDeep = m_strFolder + L"\\" + std::wstring(200, L'd');
     CFolderSingleInstance lock;
     EXPECT_FALSE(lock.Lock(strDeep.c_str(), std::wstring(60, L'n').c_str()));
-    EXPECT_FALSE(Exists(strDeep));
+    EXPECT_FALSE(kqtest::FileExists(strDeep));
 }
 
 // A helper process that holds a claim; it is always killed when the test ends.
@@ -227,14 +203,14 @@ TEST_F(SingleInstanceTest, ClaimHeldByAnotherProcessUntilItIsKilled)
     CLockHolder holder;
     DWORD dwExitCode = 0;
     ASSERT_TRUE(holder.Start(m_strFolder, kName, dwExitCode)) << "helper exit code " << dwExitCode;
-    EXPECT_TRUE(Exists(LockFile(kName)));
+    EXPECT_TRUE(kqtest::FileExists(LockFile(kName)));
 
     CFolderSingleInstance lock;
     EXPECT_FALSE(lock.Lock(m_strFolder.c_str(), kName));
     EXPECT_FALSE(lock.IsLocked());
 
     holder.Kill();
-    EXPECT_FALSE(Exists(LockFile(kName)));
+    EXPECT_FALSE(kqtest::FileExists(LockFile(kName)));
     EXPECT_TRUE(lock.Lock(m_strFolder.c_str(), kName));
 }
 
