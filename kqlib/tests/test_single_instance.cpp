@@ -12,8 +12,6 @@
 
 namespace {
 
-
-
 // A fresh folder below the temporary folder, removed with everything in it.
 class SingleInstanceTest : public testing::Test
 {
