@@ -219,7 +219,7 @@ TEST(SerializeRobustness, MutatedCollectionsLoadOrFailCleanly)
                     bytes[i] = static_cast<BYTE>(random.Next());
                     break;
                 case 1:
-                    bytes.erase(bytes.begin() + i, bytes.begin() + std::min(bytes.size(), i + 1 + random.Below(8)));
+                    bytes.erase(bytes.begin() + i, bytes.begin() + std::min(bytes.size(), static_cast<size_t>(i + 1 + random.Below(8))));
                     break;
                 default:
                 {
