@@ -1,5 +1,10 @@
 #include "kqFile.h"
 
+CFile::~CFile()
+{
+    Close();
+}
+
 bool CFile::Fail()
 {
     m_dwLastError = ::GetLastError();
@@ -27,12 +32,18 @@ void CFile::Close()
     m_hFile = nullptr;
 }
 
+bool CFile::IsOpen() const
+{
+    return m_hFile != nullptr && m_hFile != INVALID_HANDLE_VALUE;
+}
+
 bool CFile::Read(void* pBuffer, DWORD dwCount)
 {
     DWORD dwRead = 0;
     if (!ReadFile(m_hFile, pBuffer, dwCount, &dwRead, nullptr))
         return Fail();
-    if (dwRead != dwCount) {
+    if (dwRead != dwCount)
+    {
         m_dwLastError = ERROR_HANDLE_EOF;
         return false;
     }
@@ -44,7 +55,8 @@ bool CFile::Write(const void* pData, DWORD dwCount)
     DWORD dwWritten = 0;
     if (!WriteFile(m_hFile, pData, dwCount, &dwWritten, nullptr))
         return Fail();
-    if (dwWritten != dwCount) {
+    if (dwWritten != dwCount)
+    {
         m_dwLastError = ERROR_WRITE_FAULT;
         return false;
     }
@@ -53,56 +65,56 @@ bool CFile::Write(const void* pData, DWORD dwCount)
 
 bool CFile::WriteEmpty()
 {
-    static const BYTE s_nothing = 0;
-    return Write(&s_nothing, 0);
-}
-
-// SetFilePointer reports failure through its result and the system error together: a valid
-// position may look like the error value, so only a non-zero system error counts.
-bool CFile::SeekRaw(LONGLONG llDistance, DWORD dwMethod, ULONGLONG* pNewPosition)
-{
-    LONG lHigh = static_cast<LONG>(llDistance >> 32);
-    SetLastError(ERROR_SUCCESS);
-    DWORD dwLow = SetFilePointer(m_hFile, static_cast<LONG>(llDistance & 0xFFFFFFFF), &lHigh, dwMethod);
-    if (dwLow == INVALID_SET_FILE_POINTER && ::GetLastError() != ERROR_SUCCESS)
-        return Fail();
-    if (pNewPosition)
-        *pNewPosition = (static_cast<ULONGLONG>(static_cast<DWORD>(lHigh)) << 32) | dwLow;
-    return true;
+    static const BYTE kNothing = 0;
+    return Write(&kNothing, 0);
 }
 
 bool CFile::Seek(LONGLONG llDistance, DWORD dwMethod)
 {
-    return SeekRaw(llDistance, dwMethod, nullptr);
+    LARGE_INTEGER liDistance;
+    liDistance.QuadPart = llDistance;
+    // Only the error value together with a system error counts as a failure.
+    SetLastError(0);
+    LONG lHigh = liDistance.HighPart;
+    DWORD dwLow = SetFilePointer(m_hFile, static_cast<LONG>(liDistance.LowPart), &lHigh, dwMethod);
+    if (dwLow == INVALID_SET_FILE_POINTER && ::GetLastError() != 0)
+        return Fail();
+    return true;
+}
+
+bool CFile::SeekToBegin()
+{
+    return Seek(0, FILE_BEGIN);
 }
 
 bool CFile::SetPosition(ULONGLONG ullPosition)
 {
-    return SeekRaw(static_cast<LONGLONG>(ullPosition), FILE_BEGIN, nullptr);
+    return Seek(static_cast<LONGLONG>(ullPosition), FILE_BEGIN);
 }
 
-bool CFile::GetPosition(ULONGLONG& ullPosition)
+bool CFile::GetPosition(ULONGLONG* pullPosition)
 {
-    return SeekRaw(0, FILE_CURRENT, &ullPosition);
-}
-
-bool CFile::GetSize(ULONGLONG& ullSize)
-{
-    DWORD dwHigh = 0;
-    SetLastError(ERROR_SUCCESS);
-    DWORD dwLow = GetFileSize(m_hFile, &dwHigh);
-    if (dwLow == INVALID_FILE_SIZE && ::GetLastError() != ERROR_SUCCESS)
+    if (!pullPosition)
+        return false;
+    SetLastError(0);
+    LONG lHigh = 0;
+    DWORD dwLow = SetFilePointer(m_hFile, 0, &lHigh, FILE_CURRENT);
+    if (dwLow == INVALID_SET_FILE_POINTER && ::GetLastError() != 0)
         return Fail();
-    ullSize = (static_cast<ULONGLONG>(dwHigh) << 32) | dwLow;
+    *pullPosition = (static_cast<ULONGLONG>(static_cast<DWORD>(lHigh)) << 32) | dwLow;
     return true;
 }
 
-bool CFile::SetSize(ULONGLONG ullSize)
+bool CFile::GetSize(ULONGLONG* pullSize)
 {
-    if (!SetPosition(ullSize))
+    if (!pullSize)
         return false;
-    if (!SetEndOfFile(m_hFile))
+    SetLastError(0);
+    DWORD dwHigh = 0;
+    DWORD dwLow = ::GetFileSize(m_hFile, &dwHigh);
+    if (dwLow == INVALID_FILE_SIZE && ::GetLastError() != 0)
         return Fail();
+    *pullSize = (static_cast<ULONGLONG>(dwHigh) << 32) | dwLow;
     return true;
 }
 
@@ -114,6 +126,15 @@ bool CFile::ReadAt(ULONGLONG ullPosition, void* pBuffer, DWORD dwCount)
 bool CFile::WriteAt(ULONGLONG ullPosition, const void* pData, DWORD dwCount)
 {
     return SetPosition(ullPosition) && Write(pData, dwCount);
+}
+
+bool CFile::SetSize(ULONGLONG ullSize)
+{
+    if (!SetPosition(ullSize))
+        return false;
+    if (!SetEndOfFile(m_hFile))
+        return Fail();
+    return true;
 }
 
 bool CFile::Flush()

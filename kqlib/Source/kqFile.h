@@ -1,5 +1,4 @@
-// A Windows file handle that remembers the system error of its last failed call. Reads and
-// writes are all-or-nothing: a call that cannot move exactly the requested bytes fails.
+// A file over a Windows file handle. Not locked: its owner locks.
 #pragma once
 #include <windows.h>
 
@@ -7,42 +6,44 @@ class CFile
 {
 public:
     CFile() = default;
-    virtual ~CFile() { Close(); }
-
+    virtual ~CFile();
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
 
-    // Closes any open handle first. An absent or empty path fails without a system call and
-    // leaves the last error as it was.
+    // Closes any open handle, then opens with exactly these arguments. An absent or empty path
+    // fails without a system call (the last error stays as it was).
     bool Open(const wchar_t* pszPath, DWORD dwAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES pSecurity,
               DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplate = nullptr);
     void Close();
-    bool IsOpen() const { return m_hFile != nullptr && m_hFile != INVALID_HANDLE_VALUE; }
-    HANDLE Handle() const { return m_hFile; }
+    bool IsOpen() const;
+    HANDLE GetHandle() const { return m_hFile; }
 
+    // Succeed only when exactly dwCount bytes were transferred.
     bool Read(void* pBuffer, DWORD dwCount);
     bool Write(const void* pData, DWORD dwCount);
-    // A write of zero bytes: tells whether the handle may be written to.
+    // A write of zero bytes.
     bool WriteEmpty();
 
+    // dwMethod is FILE_BEGIN, FILE_CURRENT or FILE_END.
     bool Seek(LONGLONG llDistance, DWORD dwMethod);
-    bool SeekToBegin() { return Seek(0, FILE_BEGIN); }
+    bool SeekToBegin();
     bool SetPosition(ULONGLONG ullPosition);
-    bool GetPosition(ULONGLONG& ullPosition);
-    bool GetSize(ULONGLONG& ullSize);
-    // Seeks there from the beginning and sets the end of file; the position stays at the new end.
-    bool SetSize(ULONGLONG ullSize);
+    bool GetPosition(ULONGLONG* pullPosition);
+    bool GetSize(ULONGLONG* pullSize);
 
     bool ReadAt(ULONGLONG ullPosition, void* pBuffer, DWORD dwCount);
     bool WriteAt(ULONGLONG ullPosition, const void* pData, DWORD dwCount);
 
+    // Cuts or extends the file there; the position stays at the new end.
+    bool SetSize(ULONGLONG ullSize);
     bool Flush();
+
+    // The system error of the last failed call.
     DWORD GetLastError() const { return m_dwLastError; }
 
 private:
     bool Fail();
-    bool SeekRaw(LONGLONG llDistance, DWORD dwMethod, ULONGLONG* pNewPosition);
 
     HANDLE m_hFile = nullptr;
-    DWORD m_dwLastError = ERROR_SUCCESS;
+    DWORD m_dwLastError = 0;
 };

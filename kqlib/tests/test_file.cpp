@@ -44,14 +44,14 @@ TEST_F(FileTest, SizePositionAndWrites)
     CFile file;
     ASSERT_TRUE(OpenReadWrite(file));
     ULONGLONG ullValue = 0;
-    ASSERT_TRUE(file.GetSize(ullValue));
+    ASSERT_TRUE(file.GetSize(&ullValue));
     EXPECT_EQ(10u, ullValue);
     const BYTE tail[3] = {0xAA, 0xBB, 0xCC};
     ASSERT_TRUE(file.WriteAt(9, tail, sizeof(tail)));
-    ASSERT_TRUE(file.GetPosition(ullValue));
+    ASSERT_TRUE(file.GetPosition(&ullValue));
     EXPECT_EQ(12u, ullValue);
     ASSERT_TRUE(file.SetSize(11));
-    ASSERT_TRUE(file.GetPosition(ullValue));
+    ASSERT_TRUE(file.GetPosition(&ullValue));
     EXPECT_EQ(11u, ullValue);
     ASSERT_TRUE(file.Seek(-2, FILE_END));
     BYTE last[2] = {};
@@ -93,7 +93,7 @@ TEST_F(FileTest, ClosedFileFailsEverything)
     ULONGLONG ullSize = 0;
     BYTE b = 0;
     EXPECT_FALSE(file.IsOpen());
-    EXPECT_FALSE(file.GetSize(ullSize));
+    EXPECT_FALSE(file.GetSize(&ullSize));
     EXPECT_FALSE(file.Read(&b, 1));
     EXPECT_FALSE(file.WriteEmpty());
 }

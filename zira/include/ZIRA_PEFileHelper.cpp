@@ -58,7 +58,7 @@ bool CPEFileHelper::ReadHeaders(CFile& file, bool bIgnoreCertificateBounds)
         return true;
 
     ULONGLONG ullFileLength = 0;
-    if (!file.GetSize(ullFileLength)) {
+    if (!file.GetSize(&ullFileLength)) {
         TraceError(L"ZIRA::CPEFileHelper::ReadHeaders(71) : CSignedPEFile::ReadHeaders() : GetLength() == FALSE\n");
         return false;
     }

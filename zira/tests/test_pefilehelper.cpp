@@ -389,7 +389,7 @@ TEST_F(PEFileHelperTest, SecondReadDoesNotTouchTheFile)
     ULONGLONG ullPosition = 0;
     ASSERT_TRUE(other.SetPosition(5));
     EXPECT_TRUE(helper.ReadHeaders(other, false));
-    ASSERT_TRUE(other.GetPosition(ullPosition));
+    ASSERT_TRUE(other.GetPosition(&ullPosition));
     EXPECT_EQ(5u, ullPosition);
     CFile closed;
     EXPECT_TRUE(helper.ReadHeaders(closed, false));
