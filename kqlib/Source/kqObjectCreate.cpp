@@ -1,64 +1,26 @@
-// A process-wide table of creator functions by class id, guarded by one lock.
+// Creation by class id goes through the process-wide class registry, which knows the
+// library's own classes from its start.
 #include "kqObjectCreate.h"
-#include <map>
-#include <new>
-#include <cstring>
-#include "kqClassFactory.h"
-#include "kqCriticalSection.h"
 
-namespace {
-
-struct GuidLess
-{
-    bool operator()(const GUID& left, const GUID& right) const { return memcmp(&left, &right, sizeof(GUID)) < 0; }
-};
-
-struct CClassTable
-{
-    CCriticalSection csLock;
-    std::map<GUID, PFNCREATEOBJECT, GuidLess> mapCreators;
-};
-
-CClassTable& Table()
-{
-    // Built on first use; a function-local static is initialised once even across threads.
-    static CClassTable s_Table;
-    return s_Table;
-}
-
-}  // namespace
+#include "kqInstanceFactory.h"
 
 HRESULT CreateObjectByClassId(const GUID& clsid, const GUID& riid, void** ppObject)
 {
     if (!ppObject)
         return KQERR_INVALIDARG;
     *ppObject = nullptr;
-    PFNCREATEOBJECT pfnCreate = nullptr;
-    {
-        CAutoLock lock(Table().csLock);
-        auto it = Table().mapCreators.find(clsid);
-        if (it == Table().mapCreators.end())
-            return KQERR_INVALIDARG;
-        pfnCreate = it->second;
-    }
-    // Outside the lock: creators may create objects themselves.
-    return CreateObjectAs(pfnCreate, riid, ppObject);
+    IInstanceFactory* pFactory = GetInstanceFactory();
+    if (!pFactory)
+        return KQERR_OUTOFMEMORY;
+    return pFactory->CreateInstance(clsid, riid, ppObject);
 }
 
 bool EnsureClassAvailable(const GUID& clsid, PFNCREATEOBJECT pfnCreate)
 {
-    CAutoLock lock(Table().csLock);
-    try
-    {
-        if (Table().mapCreators.count(clsid))
-            return true;
-        if (!pfnCreate)
-            return false;
-        Table().mapCreators[clsid] = pfnCreate;
-        return true;
-    }
-    catch (const std::bad_alloc&)
-    {
+    IInstanceFactory* pFactory = GetInstanceFactory();
+    if (!pFactory)
         return false;
-    }
+    if (pFactory->IsAvailable(clsid))
+        return true;
+    return pfnCreate && SUCCEEDED(pFactory->RegisterClass(clsid, pfnCreate)) && pFactory->IsAvailable(clsid);
 }

@@ -5,6 +5,7 @@
 #include <thread>
 #include <objbase.h>
 #include "kqIndexValueCollectionImpl.h"
+#include "kqInstanceFactory.h"
 #include "kqMemoryImpl.h"
 #include "kqObjectCreate.h"
 #include "kqQelKeyValueCollectionImpl.h"
@@ -41,7 +42,12 @@ Bytes DWordItem(DWORD dw)
 class Collections : public ::testing::Test
 {
 protected:
-    void SetUp() override { m_lBaseline = GetModuleObjectCount(); }
+    void SetUp() override
+    {
+        // The process-wide class registry is a library object that lives until the end.
+        GetInstanceFactory();
+        m_lBaseline = GetModuleObjectCount();
+    }
     void TearDown() override { EXPECT_EQ(m_lBaseline, GetModuleObjectCount()); }
     LONG m_lBaseline = 0;
 };

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include "kqInstanceFactory.h"
 #include "kqDigestImpl.h"
 #include "kqIndexValueCollectionImpl.h"
 #include "kqMemoryImpl.h"
@@ -168,6 +169,7 @@ TEST(SerializeRobustness, MutatedCollectionsLoadOrFailCleanly)
 {
     EnsurePersistableClasses();
     EnsureClassAvailable(g_aDigestClasses[1].clsid, CreateDigest20Impl);
+    GetInstanceFactory();  // lives until the end of the process
     LONG lObjectsBefore = GetModuleObjectCount();
     std::vector<Bytes> samples = Samples();
     for (const Bytes& sample : samples)
