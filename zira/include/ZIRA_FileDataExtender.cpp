@@ -198,6 +198,8 @@ bool CFileDataExtender::Initialize(const wchar_t* pszFileName, bool bWritable)
         if (m_dwSignatureSize < kCertificateHeaderSize || m_dwSignatureSize > m_dwCertificateTableSize ||
             BlockPosition() > ullFileLength) {
             TraceError(L"ZIRA::CFileDataExtender::Initialize(172) : invalid signature size: %lu", m_dwSignatureSize);
+            // Nothing may be written at a position taken from it.
+            file.Close();
             return false;
         }
     }
