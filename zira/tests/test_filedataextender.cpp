@@ -34,6 +34,7 @@ const DWORD kKeyNumber = 1;
 const DWORD kKeyFlag = 2;
 const DWORD kKeyText = 3;
 const DWORD kKeyBinary = 4;
+const LONG kNoSignature = static_cast<LONG>(0x800B0100);  // TRUST_E_NOSIGNATURE
 
 size_t ErrorLines(const std::wstring& strMessage) { return kqtest::CountTraceLines(L"Error : " + strMessage); }
 size_t ExtenderErrorLines() { return kqtest::CountTraceLines(std::wstring(L"Error : ") + kPrefix); }
@@ -303,6 +304,8 @@ TEST_P(UnsignedTest, BlockIsAppendedRewrittenAndRemoved)
             EXPECT_EQ(ImageHelpChecksum(strPath), facts.dwChecksum);
         }
     }
+    // The block alone is no signature: the file is as unsigned as before.
+    EXPECT_EQ(kNoSignature, kqtest::VerifyFileSignature(strPath));
     {
         // The block starts the table: no certificate precedes it.
         CFileDataExtender reader;
@@ -336,6 +339,7 @@ TEST_P(UnsignedTest, BlockIsAppendedRewrittenAndRemoved)
     EXPECT_EQ(0u, facts.dwTableOffset);
     EXPECT_EQ(0u, facts.dwTableSize);
     EXPECT_EQ(ImageHelpChecksum(strPath), facts.dwChecksum);
+    EXPECT_EQ(kNoSignature, kqtest::VerifyFileSignature(strPath));
     EXPECT_EQ(0u, original.dwTableOffset);
     EXPECT_EQ(0u, ExtenderErrorLines());
 }
