@@ -94,11 +94,23 @@ bool RunMeasured(const std::wstring& strCommand, const std::wstring& strDir, Mea
         fwprintf(stderr, L"cannot start %ls (%lu)\n", strCommand.c_str(), GetLastError());
         return false;
     }
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    QueryPerformanceCounter(&liEnd);
+    // The peaks are read while the process lives: once it has ended, some systems report zeros.
     PROCESS_MEMORY_COUNTERS counters = {};
-    counters.cb = sizeof(counters);
-    GetProcessMemoryInfo(pi.hProcess, &counters, sizeof(counters));
+    for (;;)
+    {
+        bool bEnded = WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0;
+        if (bEnded)
+            QueryPerformanceCounter(&liEnd);
+        PROCESS_MEMORY_COUNTERS now = {};
+        now.cb = sizeof(now);
+        if (GetProcessMemoryInfo(pi.hProcess, &now, sizeof(now)))
+        {
+            counters.PeakWorkingSetSize = std::max(counters.PeakWorkingSetSize, now.PeakWorkingSetSize);
+            counters.PeakPagefileUsage = std::max(counters.PeakPagefileUsage, now.PeakPagefileUsage);
+        }
+        if (bEnded)
+            break;
+    }
     GetExitCodeProcess(pi.hProcess, &measure.dwExitCode);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);

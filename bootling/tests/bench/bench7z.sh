@@ -22,7 +22,7 @@ for mb in $sizes; do
     rm -rf "$work"/*
     mkdir -p "$work/src"
     # Base64 text of random bytes: LZMA gets it to about three quarters of its size.
-    base64 -w 76 /dev/urandom | head -c $((mb * 1048576)) > "$work/src/payload.bin"
+    (base64 -w 76 /dev/urandom || true) | head -c $((mb * 1048576)) > "$work/src/payload.bin"
     (cd "$work/src" && 7z a -t7z -bd -m0=LZMA:d=16m:mf=hc4 -ms=on -mhc=on -mmt=2 "$work/payload.7z" payload.bin >/dev/null)
     rm -rf "$work/src"
     head -c 1048576 /dev/urandom > "$work/package.bin"
