@@ -38,10 +38,18 @@ endfunction()
 
 # Every test_*.cpp in the calling folder becomes one test executable and one ctest entry
 # (a Wine process start is costly, so the cases of one file share a process).
-# Extra sources shared by the folder's tests go after SHARED; libraries after LIBS.
+# Extra sources shared by the folder's tests go after SHARED; libraries after LIBS. Files named
+# after EXCLUDE are left to the folder's own CMakeLists (a test that needs other libraries
+# adds itself with another call that names it after ONLY).
 function(kq_add_test_folder prefix)
-    cmake_parse_arguments(ARG "" "" "LIBS;SHARED;DEPENDS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "LIBS;SHARED;DEPENDS;EXCLUDE;ONLY" ${ARGN})
     file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
+    foreach(name ${ARG_EXCLUDE})
+        list(REMOVE_ITEM tests ${CMAKE_CURRENT_SOURCE_DIR}/${name})
+    endforeach()
+    if(ARG_ONLY)
+        list(TRANSFORM ARG_ONLY PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ OUTPUT_VARIABLE tests)
+    endif()
     foreach(src ${tests})
         get_filename_component(base ${src} NAME_WE)
         set(target ${prefix}_${base})
