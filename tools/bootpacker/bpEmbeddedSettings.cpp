@@ -1,0 +1,96 @@
+#include "bpEmbeddedSettings.h"
+
+#include "bpText.h"
+#include "kqQelKeyValueCollectionImpl.h"
+#include "kqSmartPtr.h"
+
+#if __has_include("ZIRA_FileDataExtender.h")
+#include "ZIRA_FileDataExtender.h"
+#define BOOTPACK_HAVE_EXTENDER 1
+#endif
+
+#ifdef BOOTPACK_HAVE_EXTENDER
+
+bool EmbeddedSettingsAvailable()
+{
+    return true;
+}
+
+bool ReadEmbeddedSettings(const std::wstring& strPath, IKeyValueCollection* pCollection, bool* pbFound,
+                          std::string& strError)
+{
+    *pbFound = false;
+    ZIRA::CFileDataExtender extender;
+    if (!extender.Initialize(strPath.c_str(), false)) {
+        strError = ToUtf8(strPath) + ": the settings block cannot be read";
+        return false;
+    }
+    if (!pCollection->RemoveAll() || !extender.GetCollection(pCollection)) {
+        strError = ToUtf8(strPath) + ": the settings cannot be copied";
+        return false;
+    }
+    *pbFound = extender.GetStreamPos(extender.m_dwCertificateTableOffset + extender.m_dwSignatureSize) != -1;
+    return true;
+}
+
+bool WriteEmbeddedSettings(const std::wstring& strPath, IKeyValueCollection* pCollection, std::string& strError)
+{
+    const std::string strSource = ToUtf8(strPath);
+    ZIRA::CFileDataExtender extender;
+    if (!extender.Initialize(strPath.c_str(), true)) {
+        strError = strSource + ": cannot open the file for writing its settings";
+        return false;
+    }
+    // Replace, not merge: keys the file has that the collection lacks go first.
+    CSmartPtr<IObjectBase> spOld;
+    spOld.Attach(CreateKeyValueCollectionImpl());
+    CSmartPtr<IKeyValueCollection> spOldCollection;
+    if (!spOld || FAILED(spOld->QueryInterface(IKeyValueCollection::kIid, spOldCollection.ReceiveVoid())) ||
+        !extender.GetCollection(spOldCollection.Get())) {
+        strError = strSource + ": the present settings cannot be read";
+        return false;
+    }
+    const DWORD dwCount = spOldCollection->GetCount();
+    for (DWORD i = 0; i < dwCount; ++i) {
+        DWORD dwKey = 0;
+        if (!spOldCollection->GetKeyByIndex(i, &dwKey) || (!pCollection->Exists(dwKey) && !extender.RemoveData(dwKey))) {
+            strError = strSource + ": the present settings cannot be replaced";
+            return false;
+        }
+    }
+    if (!extender.Import(pCollection)) {
+        strError = strSource + ": the settings cannot be copied";
+        return false;
+    }
+    if (!extender.Save()) {
+        strError = strSource + ": the settings block cannot be written";
+        return false;
+    }
+    return true;
+}
+
+#else
+
+namespace {
+const char kMissing[] = "this bootpack was built without the embedded data support of the installer library";
+}  // namespace
+
+bool EmbeddedSettingsAvailable()
+{
+    return false;
+}
+
+bool ReadEmbeddedSettings(const std::wstring&, IKeyValueCollection*, bool* pbFound, std::string& strError)
+{
+    *pbFound = false;
+    strError = kMissing;
+    return false;
+}
+
+bool WriteEmbeddedSettings(const std::wstring&, IKeyValueCollection*, std::string& strError)
+{
+    strError = kMissing;
+    return false;
+}
+
+#endif
