@@ -113,7 +113,7 @@ TEST(SettingsJson, EveryTypeRoundTrips)
         "1013": {"type": "binary", "value": "00ff10"},
         "1014": {"type": "variant", "value": {"vt": "i4", "value": -5}},
         "1015": {"type": "variant", "value": {"vt": "bstr", "value": "in a variant"}},
-        "1016": {"type": "object", "value": {"ProductId": "nested", "7": {"type": "bool", "value": true}}},
+        "1016": {"type": "object", "value": {"ProductId": "nested", "9999": {"type": "bool", "value": true}}},
         "1017": {"type": "bool", "value": true}
     })";
     const Json input = Parse(pszText);
