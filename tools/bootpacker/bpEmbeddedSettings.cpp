@@ -1,5 +1,6 @@
 #include "bpEmbeddedSettings.h"
 
+#include "bpPackageLayout.h"
 #include "bpText.h"
 #include "kqQelKeyValueCollectionImpl.h"
 #include "kqSmartPtr.h"
@@ -29,7 +30,7 @@ bool ReadEmbeddedSettings(const std::wstring& strPath, IKeyValueCollection* pCol
         strError = ToUtf8(strPath) + ": the settings cannot be copied";
         return false;
     }
-    *pbFound = extender.GetStreamPos(extender.m_dwCertificateTableOffset + extender.m_dwSignatureSize) != -1;
+    *pbFound = HasSettingsBlock(strPath);
     return true;
 }
 

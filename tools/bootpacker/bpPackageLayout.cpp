@@ -58,6 +58,45 @@ bool Open(CFile& file, const std::wstring& strPath, const std::string& strSource
     return false;
 }
 
+// The package's own certificate table: a real certificate, then the settings block; or the
+// settings block alone (an unsigned package).
+bool ReadCertificateTable(CFile& file, const std::string& strSource, PackageLayout& layout, std::string& strError)
+{
+    const ULONGLONG ullFileSize = layout.pe.ullFileSize;
+    const DWORD dwTable = layout.pe.dwSecurityOffset;
+    if (dwTable != 0 && layout.pe.dwSecuritySize != 0) {
+        if (dwTable < layout.ullPayloadEnd) {
+            strError = strSource + ": the certificate table overlaps the package entries";
+            return false;
+        }
+        DWORD dwFirst = 0;
+        DWORD dwSecond = 0;
+        if (!ReadU32At(file, dwTable, &dwFirst) || !ReadU32At(file, static_cast<ULONGLONG>(dwTable) + 4, &dwSecond)) {
+            strError = strSource + ": the certificate table cannot be read";
+            return false;
+        }
+        ULONGLONG ullBlock = dwTable;
+        if (dwSecond != kSettingsBlockMagic && dwSecond != kSettingsBlockMagicV0) {
+            layout.bSigned = true;
+            layout.dwCertificateLength = dwFirst;
+            ullBlock = static_cast<ULONGLONG>(dwTable) + dwFirst;
+        }
+        DWORD dwBlockSize = 0;
+        DWORD dwBlockMagic = 0;
+        if (ullBlock + 8 <= ullFileSize && ReadU32At(file, ullBlock, &dwBlockSize) &&
+            ReadU32At(file, ullBlock + 4, &dwBlockMagic) &&
+            (dwBlockMagic == kSettingsBlockMagic || dwBlockMagic == kSettingsBlockMagicV0)) {
+            layout.bHasSettingsBlock = true;
+            layout.dwSettingsBlockOffset = static_cast<DWORD>(ullBlock);
+            layout.dwSettingsBlockSize = dwBlockSize;
+            layout.dwSettingsBlockVersion = 0;
+            if (dwBlockMagic == kSettingsBlockMagic)
+                ReadU32At(file, ullBlock + 8, &layout.dwSettingsBlockVersion);
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string PackageFileTypeName(DWORD dwType)
@@ -161,38 +200,15 @@ bool ReadPackageLayout(const std::wstring& strPath, PackageLayout& layout, std::
     }
     layout.ullPayloadEnd = ullOffset;
 
-    // The package's own certificate table: a real certificate, then the settings block; or the
-    // settings block alone (an unsigned package).
-    const DWORD dwTable = layout.pe.dwSecurityOffset;
-    if (dwTable != 0 && layout.pe.dwSecuritySize != 0) {
-        if (dwTable < layout.ullPayloadEnd) {
-            strError = strSource + ": the certificate table overlaps the package entries";
-            return false;
-        }
-        DWORD dwFirst = 0;
-        DWORD dwSecond = 0;
-        if (!ReadU32At(file, dwTable, &dwFirst) || !ReadU32At(file, static_cast<ULONGLONG>(dwTable) + 4, &dwSecond)) {
-            strError = strSource + ": the certificate table cannot be read";
-            return false;
-        }
-        ULONGLONG ullBlock = dwTable;
-        if (dwSecond != kSettingsBlockMagic && dwSecond != kSettingsBlockMagicV0) {
-            layout.bSigned = true;
-            layout.dwCertificateLength = dwFirst;
-            ullBlock = static_cast<ULONGLONG>(dwTable) + dwFirst;
-        }
-        DWORD dwBlockSize = 0;
-        DWORD dwBlockMagic = 0;
-        if (ullBlock + 8 <= ullFileSize && ReadU32At(file, ullBlock, &dwBlockSize) &&
-            ReadU32At(file, ullBlock + 4, &dwBlockMagic) &&
-            (dwBlockMagic == kSettingsBlockMagic || dwBlockMagic == kSettingsBlockMagicV0)) {
-            layout.bHasSettingsBlock = true;
-            layout.dwSettingsBlockOffset = static_cast<DWORD>(ullBlock);
-            layout.dwSettingsBlockSize = dwBlockSize;
-            layout.dwSettingsBlockVersion = 0;
-            if (dwBlockMagic == kSettingsBlockMagic)
-                ReadU32At(file, ullBlock + 8, &layout.dwSettingsBlockVersion);
-        }
-    }
-    return true;
+    return ReadCertificateTable(file, strSource, layout, strError);
+}
+
+bool HasSettingsBlock(const std::wstring& strPath)
+{
+    PackageLayout layout;
+    std::string strError;
+    CFile file;
+    ZIRA::CPEFileHelper helper;
+    return Open(file, strPath, "", strError) && ReadFacts(file, "", helper, layout.pe, strError) &&
+           ReadCertificateTable(file, "", layout, strError) && layout.bHasSettingsBlock;
 }

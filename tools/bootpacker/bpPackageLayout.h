@@ -65,5 +65,7 @@ struct PackageLayout
 
 // The PE facts alone (for the stub check); false with a message when the file is not PE.
 bool ReadPeFacts(const std::wstring& strPath, PeFacts& facts, std::string& strError);
+// Whether the file's certificate table holds a settings block (after a certificate or alone).
+bool HasSettingsBlock(const std::wstring& strPath);
 // Everything; false with a message when the file is not a package or its table is damaged.
 bool ReadPackageLayout(const std::wstring& strPath, PackageLayout& layout, std::string& strError);

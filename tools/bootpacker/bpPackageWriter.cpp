@@ -110,10 +110,22 @@ bool CheckStub(const std::wstring& strPath, StubInfo& info, std::string& strErro
         return false;
     }
     CFile file;
-    if (!OpenForReading(file, strPath) || !file.ReadAt(pe.dwEndOfImage, &info.dwCertificateLength, 4)) {
-        strError = "stub " + strSource + ": cannot read its certificate (" + SystemError(file) + ")";
+    DWORD dwHeader[2] = {};
+    if (pe.dwSecuritySize < sizeof(dwHeader) || !OpenForReading(file, strPath) ||
+        !file.ReadAt(pe.dwEndOfImage, dwHeader, sizeof(dwHeader))) {
+        strError = "stub " + strSource + ": cannot read its certificate table (" + SystemError(file) + ")";
         return false;
     }
+    // An unsigned stub that carries settings of its own has the settings block as its whole
+    // table: it counts as unsigned, and its old settings are not carried into the package.
+    if (dwHeader[1] == kSettingsBlockMagic || dwHeader[1] == kSettingsBlockMagicV0)
+        return true;
+    // WIN_CERTIFICATE: wRevision 0x0200, wCertificateType 2 (PKCS#7 signed data).
+    if (dwHeader[1] != 0x00020200) {
+        strError = "stub " + strSource + ": its certificate table does not start with an Authenticode certificate";
+        return false;
+    }
+    info.dwCertificateLength = dwHeader[0];
     if (info.dwCertificateLength < 8 || info.dwCertificateLength > pe.dwSecuritySize) {
         strError = "stub " + strSource + ": its certificate length " + std::to_string(info.dwCertificateLength) +
                    " does not fit its certificate table";
