@@ -3,6 +3,7 @@
 
   pecheck.py PROGRAM.exe --machine i386 [--known-dlls-only] [--no-trailing-data]
              [--manifest-level asInvoker] [--version 6.0.0.94] [--subsystem gui]
+             [--delay-loaded DLL]...
 
 Exit code 0 when every requested check holds; otherwise each failure is printed.
 """
@@ -74,12 +75,14 @@ class PE:
         if not rva:
             return names
         off = self.rva_to_offset(rva)
-        while True:
+        # The table ends at a zeroed entry or at the size the directory gives, which comes first.
+        for _ in range(size // 32 if size else 1 << 16):
             entry = struct.unpack_from("<8I", self.data, off)
             if entry[1] == 0:
                 return names
             names.append(self.cstring(self.rva_to_offset(entry[1])))
             off += 32
+        return names
 
     def end_of_image(self):
         return max(rawptr + rawsize for _, _, _, rawsize, rawptr in self.sections)
@@ -94,6 +97,8 @@ def main():
     ap.add_argument("--manifest-level")
     ap.add_argument("--version")
     ap.add_argument("--subsystem", choices=["gui", "console"])
+    ap.add_argument("--delay-loaded", action="append", default=[], metavar="DLL",
+                    help="the DLL is in the delay-import table and not in the import table")
     args = ap.parse_args()
 
     data = open(args.program, "rb").read()
@@ -127,6 +132,11 @@ def main():
             failures.append("fixed version block does not say %s" % args.version)
         if args.version.encode("utf-16-le") not in data:
             failures.append("version strings do not say %s" % args.version)
+    for dll in args.delay_loaded:
+        if dll.lower() not in [d.lower() for d in pe.delay_imports()]:
+            failures.append("%s is not in the delay-import table" % dll)
+        if dll.lower() in [d.lower() for d in pe.imports()]:
+            failures.append("imports %s at load time" % dll)
     for f in failures:
         print("%s: %s" % (args.program, f))
     if not failures:

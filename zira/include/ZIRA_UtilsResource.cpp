@@ -1,6 +1,6 @@
 // Kept apart from the other helpers: only a program that loads its resource module needs the
 // language locator linked in.
-#include "ZIRA_ResourceLocator.h"
+#include "kqResourceLocator.h"
 #include "ZIRA_Utils.h"
 
 namespace ZIRA {

@@ -5,6 +5,9 @@
 #include <algorithm>
 
 #include "ZIRA_Utils.h"
+#include "kqLanguageText.h"
+#include "kqPathUtils.h"
+#include "kqResourceLocator.h"
 #include "ZiraFakeSystem.h"
 #include "kqTestFiles.h"
 #include "kqTestProcess.h"
@@ -494,6 +497,38 @@ TEST_F(UtilsTest, LoadResourceModuleLoadsLocatedFileAsData)
     EXPECT_EQ(hModule, CUtils::ResourceModule());
     EXPECT_EQ(1u, kqtest::CountTraceLines(L"Error : ZIRA::CUtils::LoadResourceModule(1187) : Error: "));
     EXPECT_EQ(1u, kqtest::CountTraceLines(L"Unable to load resource module: " + g_locatedPath));
+}
+
+// The resource module is looked for in the language folders of the given folder, in the
+// language the process's settings choose (its current UI language, else the user's).
+TEST_F(UtilsTest, LoadResourceModuleFindsLanguageFolder)
+{
+    LANGID wLanguage = GetCurrentUILanguage();
+    if (wLanguage == 0)
+        wLanguage = GetUserDefaultUILanguage();
+    std::wstring strSub;
+    ASSERT_TRUE(GetLanguageSubFolder(wLanguage, strSub));
+    std::wstring strFolder = m_temp / strSub;
+    ASSERT_TRUE(CreateDirectoryTree(strFolder.c_str()));
+    std::wstring strModule = strFolder + L"\\SetupShell.loc";
+    ASSERT_TRUE(CopyFileW((kqtest::ExeFolder() + L"zira_langres.dll").c_str(), strModule.c_str(), TRUE));
+
+    HMODULE hModule = CUtils::LoadResourceModule(m_temp.Path().c_str());
+    ASSERT_NE(nullptr, hModule);
+    EXPECT_EQ(hModule, CUtils::ResourceModule());
+    wchar_t szText[64] = {};
+    EXPECT_EQ(20, LoadStringW(hModule, 101, szText, ARRAYSIZE(szText)));
+    EXPECT_STREQ(L"Deutsche Oberflaeche", szText);
+    wchar_t szLine[300];
+    swprintf(szLine, ARRAYSIZE(szLine), L"Information : LoadResourceModule(): %ls, %04X", strModule.c_str(),
+             static_cast<unsigned>(wLanguage));
+    EXPECT_EQ(1u, kqtest::CountTraceLines(szLine));
+    FreeLibrary(hModule);
+
+    // Without a module in any language folder nothing is loaded.
+    kqtest::CTempDir empty;
+    EXPECT_EQ(nullptr, CUtils::LoadResourceModule(empty.Path().c_str()));
+    EXPECT_EQ(1u, kqtest::CountTraceLines(L"Information : LoadResourceModule(): , 0000"));
 }
 
 // The reboot marker lives in the machine's registry of the test prefix.
