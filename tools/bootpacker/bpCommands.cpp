@@ -275,9 +275,6 @@ int CommandBuild(const Arguments& args)
     StubInfo stub;
     if (!CheckStub(options.strStub, stub, strError) || !CheckInputs(options.inputs, strError))
         return Fail(strError);
-    if (!options.bSignLater && !EmbeddedSettingsAvailable())
-        return Fail("cannot write settings: this bootpack was built without the embedded data support of the "
-                    "installer library");
 
     // Work on files beside the output; the output appears only once everything read back.
     CTemporaryFiles temporary;

@@ -5,17 +5,7 @@
 #include "kqQelKeyValueCollectionImpl.h"
 #include "kqSmartPtr.h"
 
-#if __has_include("ZIRA_FileDataExtender.h")
 #include "ZIRA_FileDataExtender.h"
-#define BOOTPACK_HAVE_EXTENDER 1
-#endif
-
-#ifdef BOOTPACK_HAVE_EXTENDER
-
-bool EmbeddedSettingsAvailable()
-{
-    return true;
-}
 
 bool ReadEmbeddedSettings(const std::wstring& strPath, IKeyValueCollection* pCollection, bool* pbFound,
                           std::string& strError)
@@ -69,29 +59,3 @@ bool WriteEmbeddedSettings(const std::wstring& strPath, IKeyValueCollection* pCo
     }
     return true;
 }
-
-#else
-
-namespace {
-const char kMissing[] = "this bootpack was built without the embedded data support of the installer library";
-}  // namespace
-
-bool EmbeddedSettingsAvailable()
-{
-    return false;
-}
-
-bool ReadEmbeddedSettings(const std::wstring&, IKeyValueCollection*, bool* pbFound, std::string& strError)
-{
-    *pbFound = false;
-    strError = kMissing;
-    return false;
-}
-
-bool WriteEmbeddedSettings(const std::wstring&, IKeyValueCollection*, std::string& strError)
-{
-    strError = kMissing;
-    return false;
-}
-
-#endif

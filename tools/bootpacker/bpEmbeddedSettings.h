@@ -6,8 +6,6 @@
 
 #include "kqValueCollection.h"
 
-// False when this build has no embedded data class (the library does not provide it yet).
-bool EmbeddedSettingsAvailable();
 // Copies the file's settings into the collection; *pbFound tells whether the file has a block.
 bool ReadEmbeddedSettings(const std::wstring& strPath, IKeyValueCollection* pCollection, bool* pbFound,
                           std::string& strError);

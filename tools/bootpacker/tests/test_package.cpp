@@ -3,7 +3,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "bpEmbeddedSettings.h"
 #include "bpTestRun.h"
 #include "kqTestFiles.h"
 #include "kqTestProcess.h"
@@ -193,8 +192,6 @@ TEST(BootpackInspect, FileWithoutPackageFails)
 // stops the build and leaves no output.
 TEST(BootpackBuild, SigningCommandFailuresStopTheBuild)
 {
-    if (!EmbeddedSettingsAvailable())
-        GTEST_SKIP() << "the installer library has no embedded data support yet";
     kqtest::CTempDir temp;
     const std::wstring strSettings = temp / L"s.json";
     ASSERT_TRUE(kqtest::WriteFileBytes(strSettings, std::string(kGoodSettings)));
@@ -220,8 +217,6 @@ TEST(BootpackBuild, SigningCommandFailuresStopTheBuild)
 // Without a signing command the settings block becomes the whole certificate table.
 TEST(BootpackBuild, UnsignedPackageCarriesItsSettings)
 {
-    if (!EmbeddedSettingsAvailable())
-        GTEST_SKIP() << "the installer library has no embedded data support yet";
     kqtest::CTempDir temp;
     const std::wstring strSettings = temp / L"s.json";
     ASSERT_TRUE(kqtest::WriteFileBytes(strSettings, std::string(kGoodSettings)));

@@ -4,7 +4,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "bpEmbeddedSettings.h"
 #include "bpTestRun.h"
 #include "kqTestFiles.h"
 #include "kqTestProcess.h"
@@ -43,8 +42,6 @@ class SignedPackage : public ::testing::Test
 protected:
     void SetUp() override
     {
-        if (!EmbeddedSettingsAvailable())
-            GTEST_SKIP() << "the installer library has no embedded data support yet";
         m_strPackage = m_Temp / L"Package.exe";
         ASSERT_TRUE(CopyFileW((kqtest::SignedCopiesFolder(L"bootpack_signed") + L"Package.exe").c_str(),
                               m_strPackage.c_str(), FALSE));
