@@ -74,7 +74,10 @@ bool RunSigningCommand(const std::wstring& strTemplate, const std::wstring& strI
     WaitForSingleObject(process.Get(), INFINITE);
     DWORD dwExitCode = 0;
     if (!GetExitCodeProcess(process.Get(), &dwExitCode)) {
-        strError = "signing command: its exit code cannot be read (error " + std::to_string(GetLastError()) + ")";
+        // Under Wine a Linux program is started but gives no process to wait for.
+        strError = "signing command: its exit code cannot be read (error " + std::to_string(GetLastError()) +
+                   "); the command must be a Windows program (on Linux, build with --sign-later, sign with "
+                   "osslsigncode, then run bootpack settings import)";
         return false;
     }
     if (dwExitCode != 0) {
