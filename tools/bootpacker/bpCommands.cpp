@@ -5,6 +5,7 @@
 
 #include "bpEmbeddedSettings.h"
 #include "bpPackageLayout.h"
+#include "bpPackageWalk.h"
 #include "bpPackageWriter.h"
 #include "bpSettingNames.h"
 #include "bpSettingsJson.h"
@@ -531,15 +532,18 @@ int CommandExtract(const Arguments& args)
         return Fail(strError);
     // Names come from the file: nothing but a plain file name is written.
     for (const PackageEntryInfo& entry : layout.entries) {
-        const std::wstring& strName = entry.strName;
-        if (strName.empty() || strName == L"." || strName == L".." ||
-            strName.find_first_of(L"\\/:*?\"<>|") != std::wstring::npos ||
-            std::any_of(strName.begin(), strName.end(), [](wchar_t ch) { return ch < 32; })) {
-            return Fail(ToUtf8(strPackage) + ": entry name \"" + ToUtf8(strName) + "\" is not a plain file name");
-        }
+        if (!IsPlainFileName(entry.strName))
+            return Fail(ToUtf8(strPackage) + ": entry name \"" + ToUtf8(entry.strName) + "\" is not a plain file name");
     }
     if (!CreateDirectoryTree(strFolder.c_str()) && GetFileAttributesW(strFolder.c_str()) == INVALID_FILE_ATTRIBUTES)
         return Fail(ToUtf8(strFolder) + ": cannot create the folder (error " + std::to_string(GetLastError()) + ")");
+    if (PackageReaderAvailable()) {
+        std::vector<std::wstring> written;
+        const bool bOk = ExtractWithPackageReader(strPackage, strFolder, written, strError);
+        for (const std::wstring& strPath : written)
+            WriteOut(ToUtf8(strPath) + "\n");
+        return bOk ? kExitOk : Fail(strError);
+    }
     CFile package;
     if (!package.Open(strPackage.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0))
         return Fail(ToUtf8(strPackage) + ": cannot open it (error " + std::to_string(package.GetLastError()) + ")");

@@ -4,6 +4,7 @@
 #include <new>
 #include <set>
 
+#include "bpPackageWalk.h"
 #include "bpText.h"
 #include "kqFile.h"
 #include "kqMemory.h"
@@ -311,6 +312,11 @@ bool VerifyPackageContents(const std::wstring& strPackage, const std::wstring& s
                        ToUtf8(inputs[i].strPath);
             return false;
         }
+    }
+    // And once more as the bootstrap program will walk it.
+    if (PackageReaderAvailable() && !CompareWithPackageReader(strPackage, inputs, strProblem)) {
+        strError = "read-back: " + strProblem;
+        return false;
     }
     return true;
 }
