@@ -142,6 +142,8 @@ TEST(BootpackBuild, WrongInputGivesItsMessageAndExitCode)
         {"stub not PE", nullptr, strNotPe, DataFile(kArchives[1]), "notpe.exe: not a PE file"},
         {"stub with symbols", nullptr, kqtest::ExeFolder() + L"exitwith.exe", DataFile(kArchives[1]),
          "follow its last section (a COFF symbol table or other data)"},
+        {"signed stub with symbols", nullptr, kqtest::SignedCopiesFolder(L"bootpack_stub") + L"exitwith.exe",
+         DataFile(kArchives[1]), "not at its end of image"},
         {"missing archive", nullptr, SignedStub(), temp / L"NoSuch.7z",
          "NoSuch.7z (product): the file does not exist"},
     };
@@ -230,4 +232,25 @@ TEST(BootpackBuild, UnsignedPackageCarriesItsSettings)
     EXPECT_EQ(OJson::parse(kGoodSettings)["ProductId"], doc["settings"]["ProductId"]);
     EXPECT_EQ(6u, doc["settings"]["VersionMajor"].get<unsigned>());
     EXPECT_EQ(doc["pe"]["securityDirectory"]["offset"], doc["settingsBlock"]["offset"]);
+}
+
+// A stub that carries settings of its own (the block as its whole certificate table) counts as
+// unsigned: its block is not taken for a certificate and not carried into the package.
+TEST(BootpackBuild, StubWithItsOwnSettingsCountsAsUnsigned)
+{
+    kqtest::CTempDir temp;
+    const std::wstring strStub = temp / L"Bootling.exe";
+    ASSERT_TRUE(CopyFileW(UnsignedStub().c_str(), strStub.c_str(), FALSE));
+    const std::wstring strSettings = temp / L"s.json";
+    ASSERT_TRUE(kqtest::WriteFileBytes(strSettings, std::string(kGoodSettings)));
+    bptest::RunResult run = RunBootpack({L"settings", L"import", strStub, strSettings});
+    ASSERT_EQ(0u, run.dwExitCode) << run.strErr;
+
+    const std::wstring strPackage = temp / L"Package.exe";
+    run = RunBootpack(BuildArgs(strStub, strPackage));
+    ASSERT_EQ(0u, run.dwExitCode) << run.strErr;
+    const OJson doc = InspectJson(strPackage);
+    EXPECT_EQ(0u, doc["stubCertificateLength"].get<unsigned>());
+    EXPECT_TRUE(doc["settingsBlock"].is_null());
+    ExpectExtractGivesArchives(strPackage);
 }
