@@ -32,7 +32,7 @@ apt-get install -y -q --no-install-recommends \
     cmake ninja-build g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-tools \
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
     binutils-mingw-w64-i686 wine wine32:i386 wine64 googletest p7zip-full osslsigncode openssl \
-    python3 xvfb xauth xz-utils dpkg-dev ca-certificates
+    python3 xvfb xauth xz-utils dpkg-dev ca-certificates nlohmann-json3-dev
 
 # Third-party source lives in an ignored folder and is built by our own build.
 mkdir -p third_party
