@@ -22,6 +22,11 @@ public:
     // For the owner to open; the stream closes it when it goes.
     CFile& GetFile() { return m_File; }
 
+protected:
+    // For derived streams that replace an operation and must hold the same lock around it
+    // (a critical section may be entered again by its owner).
+    CCriticalSection& GetLock() { return m_csLock; }
+
 private:
     CCriticalSection m_csLock;
     CFile m_File;
