@@ -30,8 +30,9 @@ struct PackageLayout
     ULONGLONG ullCount = ~0ULL;
     // A further name behind the counted entries, as some shipped packages have.
     const wchar_t* pszExtraName = nullptr;
-    // Replaces the pointer archive length in the header when not ~0.
-    DWORD dwArchiveSizeOverride = ~0UL;
+    // Replaces the pointer archive length in the header.
+    bool bOverrideArchiveSize = false;
+    DWORD dwArchiveSize = 0;
 };
 
 // The end of image of a PE file on disk (0 when its headers cannot be read).
@@ -91,7 +92,7 @@ inline std::string BuildPackage(const std::string& stub, const std::vector<Packa
     const std::string pointers = PointerArchive(files, layout.pszExtraName);
     const ULONGLONG ullCount = layout.ullCount == ~0ULL ? files.size() : layout.ullCount;
     const DWORD dwArchiveSize =
-        layout.dwArchiveSizeOverride == ~0UL ? static_cast<DWORD>(pointers.size()) : layout.dwArchiveSizeOverride;
+        layout.bOverrideArchiveSize ? layout.dwArchiveSize : static_cast<DWORD>(pointers.size());
     std::string package = stub;
     if (pnTable)
         *pnTable = package.size();

@@ -127,18 +127,24 @@ TEST_F(FilePackerTest, ContainsPackageOnlyWhereATableFollowsTheCertificate)
         const char* pszName;
         std::string bytes;
         bool bExpected;
+        const wchar_t* pszLine;
     } cases[] = {
-        {"image alone", unsignedStub.substr(0, unsignedStub.size() - 4) + std::string(64, 'x'), false},
-        {"unsigned, no table", unsignedStub + std::string(64, 'x'), false},
-        {"unsigned with table", BuildPackage(unsignedStub, ThreeFiles()), true},
-        {"signed with table", BuildPackage(SignedLookingStub(strProgram, 0x5B0), ThreeFiles()), true},
-        {"signed, no table", SignedLookingStub(strProgram, 0x5B0) + std::string(64, 'x'), false},
+        {"image alone", unsignedStub.substr(0, unsignedStub.size() - 4) + std::string(64, 'x'), false,
+         L"Error : ZIRA::CFilePacker::ContainsPackage(610) : failed to Read signature (38)"},
+        {"unsigned, no table", unsignedStub + std::string(64, 'x'), false, L"Information : package not found"},
+        {"unsigned with table", BuildPackage(unsignedStub, ThreeFiles()), true, nullptr},
+        {"signed with table", BuildPackage(SignedLookingStub(strProgram, 0x5B0), ThreeFiles()), true, nullptr},
+        {"signed, no table", SignedLookingStub(strProgram, 0x5B0) + std::string(64, 'x'), false,
+         L"Information : package not found"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
         kqtest::ClearTrace();
         EXPECT_EQ(ZIRA::CFilePacker::ContainsPackage(Write(c.bytes).c_str()), c.bExpected);
-        EXPECT_EQ(kqtest::CountTraceLines(L"Information : package not found"), c.bExpected ? 0u : 1u);
+        EXPECT_EQ(kqtest::CountTraceLines(L"package not found"), c.bExpected ? 0u : (c.pszLine[0] == L'I' ? 1u : 0u));
+        if (c.pszLine) {
+            EXPECT_EQ(kqtest::CountTraceLines(c.pszLine), 1u);
+        }
     }
 
     kqtest::ClearTrace();
@@ -170,7 +176,7 @@ TEST_F(FilePackerTest, EveryExtractTypeHandsOnExactlyTheFilesBytes)
             ASSERT_EQ(packer.m_vecSeen.size(), 4u);
             EXPECT_EQ(packer.m_vecSeen[0].dwType, 6u);
             EXPECT_TRUE(packer.m_vecSeen[0].bNullName);
-            EXPECT_EQ(packer.m_vecSeen[0].data, stub);
+            EXPECT_TRUE(packer.m_vecSeen[0].data == stub);
             nFirst = 1;
         } else {
             ASSERT_EQ(packer.m_vecSeen.size(), 3u);
@@ -247,7 +253,7 @@ TEST_F(FilePackerTest, TableVariants)
         EXPECT_EQ(packer.Extract(strPackage.c_str()), c.hrExpected);
         ASSERT_GE(packer.m_vecSeen.size(), 1u);
         EXPECT_EQ(packer.m_vecSeen[0].dwType, 6u);
-        EXPECT_EQ(packer.m_vecSeen[0].data, stub);
+        EXPECT_TRUE(packer.m_vecSeen[0].data == stub);
         ASSERT_EQ(packer.m_vecSeen.size(), c.nCalls + 1);
         for (size_t i = 0; i < c.nCalls; ++i)
             EXPECT_TRUE(packer.m_vecSeen[i + 1].data == files[i].data);
@@ -264,7 +270,8 @@ TEST_F(FilePackerTest, LengthsBeyondTheFileFailCleanly)
     std::vector<PackageFile> files = ThreeFiles();
 
     PackageLayout hugeArchive;
-    hugeArchive.dwArchiveSizeOverride = 0xFFFFFFFF;
+    hugeArchive.bOverrideArchiveSize = true;
+    hugeArchive.dwArchiveSize = 0xFFFFFFFF;
     std::string package = BuildPackage(stub, files, hugeArchive);
     CRecordingPacker packer;
     EXPECT_EQ(packer.Extract(Write(package).c_str()), E_UNEXPECTED);
@@ -332,40 +339,9 @@ TEST_F(FilePackerTest, SecondWalkReadsTheNewFilesHeaders)
     ASSERT_EQ(packer.Extract(Write(BuildPackage(stubA, ThreeFiles()), L"a.exe").c_str()), S_OK);
     ASSERT_EQ(packer.Extract(Write(BuildPackage(stubB, ThreeFiles()), L"b.exe").c_str()), S_OK);
     ASSERT_EQ(packer.m_vecSeen.size(), 4u);
-    EXPECT_EQ(packer.m_vecSeen[2].data, stubB);
+    EXPECT_TRUE(packer.m_vecSeen[2].data == stubB);
     EXPECT_EQ(packer.m_dwStubSignatureSize, 0x200u);
     EXPECT_TRUE(packer.m_vecSeen[3].data == ThreeFiles()[0].data);
-}
-
-// A skipped file is never read: a byte-range lock on it does not disturb the walk, while the
-// same lock on a file that is read makes the walk fail.
-TEST_F(FilePackerTest, SkippedFilesAreNotRead)
-{
-    size_t nTable = 0;
-    const std::vector<PackageFile> files = ThreeFiles();
-    const std::string package = BuildPackage(UnsignedStub(OwnProgram()), files, PackageLayout(), &nTable);
-    const std::wstring strPackage = Write(package);
-    // The product archive, the second file.
-    const size_t nProduct = package.size() - files[2].data.size() - files[1].data.size();
-
-    HANDLE hLocker = CreateFileW(strPackage.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(hLocker, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(LockFile(hLocker, static_cast<DWORD>(nProduct), 0, static_cast<DWORD>(files[1].data.size()), 0));
-
-    CRecordingPacker skipping;
-    skipping.m_mapTypes = {{5, ZIRA::eExtractType_Direct}, {3, ZIRA::eExtractType_OwnHandle}};
-    EXPECT_EQ(skipping.Extract(strPackage.c_str()), S_OK);
-    ASSERT_EQ(skipping.m_vecSeen.size(), 2u);
-    EXPECT_TRUE(skipping.m_vecSeen[1].data == files[2].data);
-
-    CRecordingPacker reading;
-    reading.m_mapTypes = {{1, ZIRA::eExtractType_OwnHandle}};
-    reading.Extract(strPackage.c_str());
-    ASSERT_EQ(reading.m_vecSeen.size(), 1u);
-    EXPECT_EQ(reading.m_vecSeen[0].data, "<read failed>");
-
-    UnlockFile(hLocker, static_cast<DWORD>(nProduct), 0, static_cast<DWORD>(files[1].data.size()), 0);
-    CloseHandle(hLocker);
 }
 
 TEST_F(FilePackerTest, WriteStreamToDiskWritesExactlyTheSize)
@@ -431,8 +407,14 @@ TEST_F(FilePackerTest, MutatedTablesFailCleanly)
     const std::string table = package.substr(nTable, nTableEnd - nTable);
     const std::wstring strPackage = Write(package);
 
-    CFile file;
-    ASSERT_TRUE(file.Open(strPackage.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0));
+    {
+        CRecordingPacker intact;
+        intact.m_bReadData = false;
+        intact.m_mapTypes = {{1, ZIRA::eExtractType_Direct}, {3, ZIRA::eExtractType_OwnHandle},
+                             {4, ZIRA::eExtractType_OwnHandle}, {5, ZIRA::eExtractType_Window}};
+        ASSERT_EQ(intact.Extract(strPackage.c_str()), S_OK);
+        ASSERT_EQ(intact.m_vecSeen.size(), 4u);
+    }
     std::mt19937 random(20240611);
     const auto start = std::chrono::steady_clock::now();
     size_t nSucceeded = 0;
@@ -447,8 +429,12 @@ TEST_F(FilePackerTest, MutatedTablesFailCleanly)
             default: mutated[nAt] ^= static_cast<char>(1u << (random() % 8)); break;
             }
         }
-        ASSERT_TRUE(file.WriteAt(nTable, mutated.data(), static_cast<DWORD>(mutated.size())));
-        ASSERT_TRUE(file.Flush());
+        {
+            // Closed again before the walk, which shares the file for reading only.
+            CFile file;
+            ASSERT_TRUE(file.Open(strPackage.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0));
+            ASSERT_TRUE(file.WriteAt(nTable, mutated.data(), static_cast<DWORD>(mutated.size())));
+        }
 
         CRecordingPacker packer;
         packer.m_bReadData = false;
