@@ -102,7 +102,7 @@ std::vector<PackageFile> AllArchives()
     return {{L"ProductuiPackage.7z", Archive(L"ui.7z"), ZIRA::eFileType_UIPackage},
             {L"Product.7z", Archive(L"product.7z"), ZIRA::eFileType_ProductPackage},
             {L"ProductInstallPackage.7z", Archive(L"install.7z"), ZIRA::eFileType_InstallPackage},
-            {L"ProductScanner.7z", Archive(L"aux.7z"), ZIRA::eFileType_AuxPackage}};
+            {L"ProductScanner.7z", Archive(L"extra.7z"), ZIRA::eFileType_AuxPackage}};
 }
 
 CSmartPtr<IKeyValueCollection> NewCollection()
