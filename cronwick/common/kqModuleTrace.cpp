@@ -13,26 +13,4 @@ CDebugOutput& GetModuleDebugOutput()
     return g_debugOutput;
 }
 
-void TraceInformation(const wchar_t* pszFormat, ...)
-{
-    va_list args;
-    va_start(args, pszFormat);
-    g_debugOutput.TraceV(eMessageType_Information, pszFormat, args);
-    va_end(args);
-}
-
-void TraceWarning(const wchar_t* pszFormat, ...)
-{
-    va_list args;
-    va_start(args, pszFormat);
-    g_debugOutput.TraceV(eMessageType_Warning, pszFormat, args);
-    va_end(args);
-}
-
-void TraceError(const wchar_t* pszFormat, ...)
-{
-    va_list args;
-    va_start(args, pszFormat);
-    g_debugOutput.TraceV(eMessageType_Error, pszFormat, args);
-    va_end(args);
-}
+KQ_DEFINE_TRACE_FUNCTIONS(g_debugOutput)

@@ -58,29 +58,7 @@ CMemoryDebugOutput& Sink()
 
 }  // namespace
 
-void TraceInformation(const wchar_t* pszFormat, ...)
-{
-    va_list args;
-    va_start(args, pszFormat);
-    Sink().TraceV(eMessageType_Information, pszFormat, args);
-    va_end(args);
-}
-
-void TraceWarning(const wchar_t* pszFormat, ...)
-{
-    va_list args;
-    va_start(args, pszFormat);
-    Sink().TraceV(eMessageType_Warning, pszFormat, args);
-    va_end(args);
-}
-
-void TraceError(const wchar_t* pszFormat, ...)
-{
-    va_list args;
-    va_start(args, pszFormat);
-    Sink().TraceV(eMessageType_Error, pszFormat, args);
-    va_end(args);
-}
+KQ_DEFINE_TRACE_FUNCTIONS(Sink())
 
 namespace kqtest {
 
