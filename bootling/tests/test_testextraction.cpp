@@ -1,0 +1,306 @@
+// The test extraction end to end: the sample package (tools/samplepackage/make.sh, run by ctest
+// before this test: real 7z archives, the freshly built program signed as its stub, the package
+// signed and its settings imported) is started with TEST and checked from the outside: exit
+// code, the files written, the stub's signature fields and signature, the product's attributes
+// and times, and the log.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <imagehlp.h>
+
+#include <algorithm>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "kqTestFiles.h"
+#include "kqTestProcess.h"
+#include "kqTestSigning.h"
+
+namespace {
+
+const DWORD kCancelled = 0x800704C7;
+const DWORD kNotImplemented = 0x80004001;
+const wchar_t kCancelLine[] =
+    L"Error : CInstallManager::CheckTestMode(844) : /TEST specified but canceled. make sure /qn is specified.";
+
+std::wstring Sample(const std::wstring& strName)
+{
+    return kqtest::ExeFolder() + L"testdata\\sample\\" + strName;
+}
+
+// Every file below the folder, as paths relative to it, sorted.
+void ListFiles(const std::wstring& strFolder, const std::wstring& strRelative, std::vector<std::wstring>& files)
+{
+    WIN32_FIND_DATAW data;
+    HANDLE hFind = FindFirstFileW((strFolder + L"\\*").c_str(), &data);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        const std::wstring strName = data.cFileName;
+        if (strName == L"." || strName == L"..")
+            continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ListFiles(strFolder + L"\\" + strName, strRelative + strName + L"\\", files);
+        else
+            files.push_back(strRelative + strName);
+    } while (FindNextFileW(hFind, &data));
+    FindClose(hFind);
+    std::sort(files.begin(), files.end());
+}
+
+std::vector<std::wstring> ListFiles(const std::wstring& strFolder)
+{
+    std::vector<std::wstring> files;
+    ListFiles(strFolder, L"", files);
+    return files;
+}
+
+// The header checksum and the security directory entry of a PE file, read here without the
+// product's own PE code.
+struct PeSignatureFields
+{
+    bool bRead = false;
+    size_t posChecksum = 0;
+    size_t posSecurity = 0;
+    DWORD dwChecksum = 0;
+    DWORD dwSecurityOffset = 0;
+    DWORD dwSecuritySize = 0;
+};
+
+DWORD U32At(const std::string& bytes, size_t pos)
+{
+    DWORD dwValue = 0;
+    if (pos + 4 <= bytes.size())
+        memcpy(&dwValue, bytes.data() + pos, 4);
+    return dwValue;
+}
+
+PeSignatureFields ReadSignatureFields(const std::string& bytes)
+{
+    PeSignatureFields fields;
+    if (bytes.size() < 0x40)
+        return fields;
+    const size_t posPe = U32At(bytes, 0x3C);
+    if (posPe + 24 + 0x70 + 5 * 8 > bytes.size() || U32At(bytes, posPe) != 0x00004550)
+        return fields;
+    const size_t posOptional = posPe + 24;
+    const WORD wMagic = static_cast<WORD>(U32At(bytes, posOptional) & 0xFFFF);
+    const size_t posDirectories = posOptional + (wMagic == 0x20B ? 112 : 96);
+    fields.posChecksum = posOptional + 64;
+    fields.posSecurity = posDirectories + 4 * 8;
+    fields.dwChecksum = U32At(bytes, fields.posChecksum);
+    fields.dwSecurityOffset = U32At(bytes, fields.posSecurity);
+    fields.dwSecuritySize = U32At(bytes, fields.posSecurity + 4);
+    fields.bRead = true;
+    return fields;
+}
+
+FILETIME SampleProductTime()
+{
+    // make.sh stamps the product's files with 2024-03-01 12:00:00 UTC.
+    SYSTEMTIME st = {};
+    st.wYear = 2024;
+    st.wMonth = 3;
+    st.wDay = 1;
+    st.wHour = 12;
+    FILETIME ft = {};
+    SystemTimeToFileTime(&st, &ft);
+    return ft;
+}
+
+// The package copied into a folder of its own, beside an isolate.ini that names a fresh
+// isolation whose debug options send the log into the folder.
+class TestExtraction : public ::testing::Test
+{
+protected:
+    TestExtraction()
+        : m_strSilo(kqtest::NewGuidString()), m_tree(L"Software\\Quillane\\Isolation\\" + m_strSilo)
+    {
+        m_strPackage = m_dir / L"VantrySetup.exe";
+        EXPECT_TRUE(CopyFileW(Sample(L"VantrySetup.exe").c_str(), m_strPackage.c_str(), FALSE))
+            << "the sample package is made by the ctest fixture bootling_sample";
+        std::string ini = "[isolation]\r\nsilo=" + std::string(m_strSilo.begin(), m_strSilo.end()) + "\r\n";
+        kqtest::WriteFileBytes(m_dir / L"isolate.ini", ini);
+        m_strLogs = m_dir / L"logs";
+        CreateDirectoryW(m_strLogs.c_str(), nullptr);
+        const wchar_t* kOut = L"Orvane\\Debug\\DebugOutput";
+        m_tree.SetDWORD(kOut, L"DebugType", 1);
+        m_tree.SetDWORD(kOut, L"OutputToFile", 1);
+        m_tree.SetDWORD(kOut, L"AppendProcessIdToFile", 0);
+        m_tree.SetString(kOut, L"Directory", m_strLogs);
+    }
+
+    DWORD Run(const std::wstring& strSwitches)
+    {
+        DeleteFileW(LogPath().c_str());
+        kqtest::ProcessResult result =
+            kqtest::RunProcess(kqtest::QuoteArgument(m_strPackage) + L" " + strSwitches, 120000);
+        EXPECT_TRUE(result.bStarted);
+        EXPECT_FALSE(result.bTimedOut);
+        return result.dwExitCode;
+    }
+
+    std::wstring LogPath() const { return m_strLogs + L"\\CacheStub.log"; }
+
+    std::vector<std::wstring> LogLines() const
+    {
+        std::string bytes = kqtest::ReadFileBytes(LogPath());
+        std::vector<std::wstring> lines;
+        if (bytes.size() < 2)
+            return lines;
+        std::wstring strText(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+        size_t pos = 0;
+        while (pos < strText.size()) {
+            size_t end = strText.find(L"\r\n", pos);
+            if (end == std::wstring::npos)
+                end = strText.size();
+            lines.push_back(strText.substr(pos, end - pos));
+            pos = end + 2;
+        }
+        return lines;
+    }
+
+    // Lines that end with the text (the prefixes before it vary).
+    size_t CountLogLines(const std::wstring& strEnd) const
+    {
+        size_t n = 0;
+        for (const std::wstring& line : LogLines())
+            n += line.size() >= strEnd.size() && line.compare(line.size() - strEnd.size(), strEnd.size(), strEnd) == 0;
+        return n;
+    }
+
+    kqtest::CTempDir m_dir;
+    std::wstring m_strSilo;
+    kqtest::CScopedRegistryTree m_tree;
+    std::wstring m_strPackage;
+    std::wstring m_strLogs;
+};
+
+TEST_F(TestExtraction, WritesEveryEntryAndTheStubWithItsOwnSignature)
+{
+    const std::wstring strOut = m_dir / L"out";
+    ASSERT_EQ(0u, Run(L"/qn /TEST " + kqtest::QuoteArgument(strOut)));
+    EXPECT_EQ(1u, CountLogLines(L"Information : Bootling: Returned (0x00000000)"));
+
+    const std::vector<std::wstring> expected = {L"CacheStub.exe", L"Install.7z", L"Product.7z", L"UI.7z"};
+    EXPECT_EQ(expected, ListFiles(strOut)) << "no Archive folder without TESTMODE";
+    for (const wchar_t* pszArchive : {L"UI.7z", L"Install.7z", L"Product.7z"}) {
+        const std::string original = kqtest::ReadFileBytes(Sample(L"archives\\") + pszArchive);
+        ASSERT_FALSE(original.empty()) << pszArchive;
+        EXPECT_TRUE(original == kqtest::ReadFileBytes(strOut + L"\\" + pszArchive)) << pszArchive;
+    }
+
+    // CacheStub.exe is the signed stub again: same bytes, its security directory describing only
+    // its own certificate at the end of its image, and a header checksum that matches.
+    const std::wstring strCacheStub = strOut + L"\\CacheStub.exe";
+    const std::string stub = kqtest::ReadFileBytes(Sample(L"stub\\Bootling.exe"));
+    const std::string cacheStub = kqtest::ReadFileBytes(strCacheStub);
+    const PeSignatureFields stubFields = ReadSignatureFields(stub);
+    const PeSignatureFields fields = ReadSignatureFields(cacheStub);
+    ASSERT_TRUE(stubFields.bRead);
+    ASSERT_TRUE(fields.bRead);
+    ASSERT_EQ(stub.size(), cacheStub.size());
+    ASSERT_NE(0u, stubFields.dwSecuritySize);
+    EXPECT_EQ(stubFields.dwSecurityOffset, fields.dwSecurityOffset);
+    EXPECT_EQ(stubFields.dwSecuritySize, fields.dwSecuritySize);
+    EXPECT_EQ(cacheStub.size(), static_cast<size_t>(fields.dwSecurityOffset) + fields.dwSecuritySize);
+    std::string withoutChecksum = cacheStub;
+    std::string stubWithoutChecksum = stub;
+    withoutChecksum.replace(fields.posChecksum, 4, 4, '\0');
+    stubWithoutChecksum.replace(fields.posChecksum, 4, 4, '\0');
+    EXPECT_TRUE(withoutChecksum == stubWithoutChecksum) << "every byte but the checksum as signed";
+    DWORD dwHeaderSum = 0;
+    DWORD dwComputed = 0;
+    ASSERT_EQ(0u, MapFileAndCheckSumW(strCacheStub.c_str(), &dwHeaderSum, &dwComputed));
+    EXPECT_EQ(dwComputed, fields.dwChecksum);
+    EXPECT_EQ(0, kqtest::VerifyFileSignature(strCacheStub));
+
+    // Left for osslsigncode, which verifies it on the Linux side after this test.
+    const std::wstring strKept = kqtest::ExeFolder() + L"testextract";
+    CreateDirectoryW(strKept.c_str(), nullptr);
+    EXPECT_TRUE(CopyFileW(strCacheStub.c_str(), (strKept + L"\\CacheStub.exe").c_str(), FALSE));
+}
+
+TEST_F(TestExtraction, TestModeUnpacksTheProductWithItsAttributesAndTimes)
+{
+    struct Case
+    {
+        const wchar_t* pszTestMode;
+        bool bUnpacked;
+    };
+    const Case cases[] = {{L"1", true}, {L"2", true}, {L"0", false}, {L"off", false}};
+    const std::wstring strSource = Sample(L"archives\\src\\product");
+    const std::vector<std::wstring> product = ListFiles(strSource);
+    ASSERT_EQ(3u, product.size());
+    const FILETIME ftStamp = SampleProductTime();
+    int nRun = 0;
+    for (const Case& c : cases) {
+        const std::wstring strOut = m_dir / (L"out" + std::to_wstring(++nRun));
+        ASSERT_EQ(0u, Run(L"/q /TEST " + kqtest::QuoteArgument(strOut) + L" /TESTMODE " + c.pszTestMode))
+            << c.pszTestMode;
+        const std::wstring strArchive = strOut + L"\\Archive";
+        if (!c.bUnpacked) {
+            EXPECT_FALSE(kqtest::FileExists(strArchive)) << c.pszTestMode;
+            EXPECT_EQ(4u, ListFiles(strOut).size()) << c.pszTestMode;
+            continue;
+        }
+        ASSERT_EQ(product, ListFiles(strArchive)) << c.pszTestMode;
+        for (const std::wstring& strName : product) {
+            const std::wstring strFile = strArchive + L"\\" + strName;
+            EXPECT_TRUE(kqtest::ReadFileBytes(strSource + L"\\" + strName) == kqtest::ReadFileBytes(strFile))
+                << strName.c_str();
+            WIN32_FILE_ATTRIBUTE_DATA data = {};
+            ASSERT_TRUE(GetFileAttributesExW(strFile.c_str(), GetFileExInfoStandard, &data)) << strName.c_str();
+            const bool bReadOnly = strName == L"Vantry\\docs\\license.txt";
+            EXPECT_EQ(bReadOnly, (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) << strName.c_str();
+            EXPECT_EQ(ftStamp.dwLowDateTime, data.ftLastWriteTime.dwLowDateTime) << strName.c_str();
+            EXPECT_EQ(ftStamp.dwHighDateTime, data.ftLastWriteTime.dwHighDateTime) << strName.c_str();
+        }
+    }
+}
+
+// Without silent mode, or into a path that is already there, nothing is written: the run is
+// cancelled with the documented line.
+TEST_F(TestExtraction, RefusalsAreCancelledWithTheirLogLine)
+{
+    const std::wstring strExisting = m_dir / L"existing";
+    ASSERT_TRUE(CreateDirectoryW(strExisting.c_str(), nullptr));
+    const std::wstring strNew = m_dir / L"new";
+    struct Case
+    {
+        const char* pszName;
+        std::wstring strSwitches;
+    };
+    const Case cases[] = {
+        {"no silent switch", L"/TEST " + kqtest::QuoteArgument(strNew)},
+        {"reduced UI is not silent", L"/qb /TEST " + kqtest::QuoteArgument(strNew) + L" /TESTMODE 1"},
+        {"existing folder", L"/qn /TEST " + kqtest::QuoteArgument(strExisting)},
+        {"the package itself", L"/qn /TEST " + kqtest::QuoteArgument(m_strPackage)},
+    };
+    const std::string package = kqtest::ReadFileBytes(m_strPackage);
+    for (const Case& c : cases) {
+        EXPECT_EQ(kCancelled, Run(c.strSwitches)) << c.pszName;
+        EXPECT_EQ(1u, CountLogLines(kCancelLine)) << c.pszName;
+        EXPECT_EQ(1u, CountLogLines(L"Information : Bootling: Returned (0x800704c7)")) << c.pszName;
+        EXPECT_FALSE(kqtest::FileExists(strNew)) << c.pszName;
+        EXPECT_TRUE(ListFiles(strExisting).empty()) << c.pszName;
+        EXPECT_TRUE(package == kqtest::ReadFileBytes(m_strPackage)) << c.pszName;
+    }
+}
+
+// TEST without a value is no test extraction: the run goes on as a normal one (which stops
+// where the install run would begin).
+TEST_F(TestExtraction, TestWithoutValueIsIgnored)
+{
+    for (const wchar_t* pszSwitches : {L"/qn /TEST", L"/qn /TEST /TESTMODE 1"}) {
+        EXPECT_EQ(kNotImplemented, Run(pszSwitches)) << pszSwitches;
+        EXPECT_EQ(0u, CountLogLines(kCancelLine)) << pszSwitches;
+        for (const std::wstring& line : LogLines())
+            EXPECT_EQ(std::wstring::npos, line.find(L"test extraction")) << line.c_str();
+    }
+    EXPECT_EQ((std::vector<std::wstring>{L"VantrySetup.exe", L"isolate.ini", L"logs\\CacheStub.log"}),
+              ListFiles(m_dir.Path()));
+}
+
+}  // namespace
