@@ -289,6 +289,18 @@ TEST_F(TestExtraction, RefusalsAreCancelledWithTheirLogLine)
     }
 }
 
+// The relaunch from the RunOnce key is not built: the run says so and goes on as if RUNONCE were
+// absent, here into the test extraction.
+TEST_F(TestExtraction, RunOnceIsReportedAndTheRunGoesOn)
+{
+    const std::wstring strOut = m_dir / L"out";
+    ASSERT_EQ(0u, Run(L"/RUNONCE /PRODID {00000000-0000-0000-0000-000000000001} /qn /TEST " +
+                      kqtest::QuoteArgument(strOut)));
+    EXPECT_EQ(4u, ListFiles(strOut).size());
+    EXPECT_EQ(1u, CountLogLines(L"Warning : CInstallManager::RunOnceRelaunch(61) : the relaunch from the RunOnce "
+                                L"key is not built; going on without it"));
+}
+
 // TEST without a value is no test extraction: the run goes on as a normal one (which stops
 // where the install run would begin).
 TEST_F(TestExtraction, TestWithoutValueIsIgnored)
