@@ -277,6 +277,8 @@ TEST_F(TestExtraction, RefusalsAreCancelledWithTheirLogLine)
         {"reduced UI is not silent", L"/qb /TEST " + kqtest::QuoteArgument(strNew) + L" /TESTMODE 1"},
         {"existing folder", L"/qn /TEST " + kqtest::QuoteArgument(strExisting)},
         {"the package itself", L"/qn /TEST " + kqtest::QuoteArgument(m_strPackage)},
+        // An empty path would name the current folder.
+        {"empty quoted path", L"/qn /TEST \"\""},
     };
     const std::string package = kqtest::ReadFileBytes(m_strPackage);
     for (const Case& c : cases) {
