@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "BootlingInFolder.h"
 #include "BootlingMain.h"
 #include "BootlingTrace.h"
 #include "kqTestFiles.h"
@@ -16,28 +17,8 @@
 
 namespace {
 
-std::wstring Utf16Text(const std::string& bytes)
-{
-    if (bytes.size() < 2)
-        return std::wstring();
-    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
-}
-
-std::vector<std::wstring> SplitLines(const std::wstring& strText)
-{
-    std::vector<std::wstring> lines;
-    size_t pos = 0;
-    while (pos < strText.size()) {
-        size_t end = strText.find(L"\r\n", pos);
-        if (end == std::wstring::npos) {
-            lines.push_back(strText.substr(pos));
-            break;
-        }
-        lines.push_back(strText.substr(pos, end - pos));
-        pos = end + 2;
-    }
-    return lines;
-}
+using bootlingtest::SplitLines;
+using bootlingtest::Utf16Text;
 
 // Index of the first line at or after nFrom that matches, or lines.size().
 size_t FindLine(const std::vector<std::wstring>& lines, const std::wregex& pattern, size_t nFrom = 0)
@@ -166,50 +147,20 @@ TEST(Entry, ComFailureEndsTheRunWithoutClosingLines)
     EXPECT_EQ(lines.size(), FindLine(lines, std::wregex(L".*Bootling: Returned.*")));
 }
 
-// Bootling.exe in a folder of its own, with an isolate.ini naming a fresh silo whose debug
-// options the test writes.
-class EntryEndToEnd : public ::testing::Test
+// Bootling.exe in a folder of its own, with the debug options of its own isolation.
+class EntryEndToEnd : public ::testing::Test, public bootlingtest::CBootlingInFolder
 {
 protected:
-    EntryEndToEnd()
-        : m_strSilo(kqtest::NewGuidString()), m_tree(L"Software\\Quillane\\Isolation\\" + m_strSilo)
-    {
-        m_strExe = m_dir / L"Bootling.exe";
-        CopyFileW((kqtest::ExeFolder() + L"Bootling.exe").c_str(), m_strExe.c_str(), FALSE);
-        std::string ini = "[isolation]\r\nsilo=" + std::string(m_strSilo.begin(), m_strSilo.end()) + "\r\n";
-        kqtest::WriteFileBytes(m_dir / L"isolate.ini", ini);
-        m_strLogs = m_dir / L"logs";
-        CreateDirectoryW(m_strLogs.c_str(), nullptr);
-        m_tree.SetDWORD(kOut, L"OutputToFile", 1);
-        m_tree.SetDWORD(kOut, L"AppendProcessIdToFile", 0);
-        m_tree.SetString(kOut, L"Directory", m_strLogs);
-    }
+    EntryEndToEnd() : CBootlingInFolder(kqtest::ExeFolder() + L"Bootling.exe", L"Bootling.exe") {}
 
     // A plain run of the program stops where the install run would begin, and says so.
     static constexpr DWORD kNotImplemented = 0x80004001;
-
-    DWORD Run()
-    {
-        kqtest::ProcessResult result = kqtest::RunProcess(kqtest::QuoteArgument(m_strExe), 60000);
-        EXPECT_TRUE(result.bStarted);
-        EXPECT_FALSE(result.bTimedOut);
-        return result.dwExitCode;
-    }
-
-    std::wstring LogPath() const { return m_strLogs + L"\\CacheStub.log"; }
-
-    static constexpr const wchar_t* kOut = L"Orvane\\Debug\\DebugOutput";
-    kqtest::CTempDir m_dir;
-    std::wstring m_strSilo;
-    kqtest::CScopedRegistryTree m_tree;
-    std::wstring m_strExe;
-    std::wstring m_strLogs;
 };
 
 TEST_F(EntryEndToEnd, LogFileHasTheDocumentedLinesInOrder)
 {
     m_tree.SetDWORD(kOut, L"DebugType", 1);
-    ASSERT_EQ(kNotImplemented, Run());
+    ASSERT_EQ(kNotImplemented, RunProgram());
     std::string bytes = kqtest::ReadFileBytes(LogPath());
     ASSERT_GE(bytes.size(), 2u);
     EXPECT_EQ("\xFF\xFE", bytes.substr(0, 2));
@@ -228,7 +179,7 @@ TEST_F(EntryEndToEnd, LogFileHasTheDocumentedLinesInOrder)
     EXPECT_EQ(L"\r\n", Utf16Text(bytes).substr(Utf16Text(bytes).size() - 2));
 
     // A second run appends to the same file.
-    ASSERT_EQ(kNotImplemented, Run());
+    ASSERT_EQ(kNotImplemented, RunProgram());
     std::string again = kqtest::ReadFileBytes(LogPath());
     // (The priority manager's retry lines vary in number from run to run.)
     std::vector<std::wstring> linesAgain = SplitLines(Utf16Text(again));
@@ -266,7 +217,7 @@ TEST_F(EntryEndToEnd, FiltersDecideWhetherAnythingIsWritten)
         m_tree.SetDWORD(kOut, L"ExclusiveModules", c.dwExclusive);
         if (c.pszModule)
             modules.SetDWORD(L"", c.pszModule, c.dwModuleValue);
-        EXPECT_EQ(kNotImplemented, Run()) << c.pszName;
+        EXPECT_EQ(kNotImplemented, RunProgram()) << c.pszName;
         EXPECT_EQ(c.bWritten, kqtest::FileExists(LogPath())) << c.pszName;
         if (c.dwDebugType == 3) {
             std::vector<std::wstring> lines = SplitLines(Utf16Text(kqtest::ReadFileBytes(LogPath())));

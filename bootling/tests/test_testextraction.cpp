@@ -9,10 +9,10 @@
 #include <imagehlp.h>
 
 #include <algorithm>
-#include <regex>
 #include <string>
 #include <vector>
 
+#include "BootlingInFolder.h"
 #include "kqTestFiles.h"
 #include "kqTestProcess.h"
 #include "kqTestSigning.h"
@@ -109,56 +109,19 @@ FILETIME SampleProductTime()
     return ft;
 }
 
-// The package copied into a folder of its own, beside an isolate.ini that names a fresh
-// isolation whose debug options send the log into the folder.
-class TestExtraction : public ::testing::Test
+// The package in a folder of its own, logging into it; each run starts a fresh log.
+class TestExtraction : public ::testing::Test, public bootlingtest::CBootlingInFolder
 {
 protected:
-    TestExtraction()
-        : m_strSilo(kqtest::NewGuidString()), m_tree(L"Software\\Quillane\\Isolation\\" + m_strSilo)
+    TestExtraction() : CBootlingInFolder(Sample(L"VantrySetup.exe"), L"VantrySetup.exe")
     {
-        m_strPackage = m_dir / L"VantrySetup.exe";
-        EXPECT_TRUE(CopyFileW(Sample(L"VantrySetup.exe").c_str(), m_strPackage.c_str(), FALSE))
-            << "the sample package is made by the ctest fixture bootling_sample";
-        std::string ini = "[isolation]\r\nsilo=" + std::string(m_strSilo.begin(), m_strSilo.end()) + "\r\n";
-        kqtest::WriteFileBytes(m_dir / L"isolate.ini", ini);
-        m_strLogs = m_dir / L"logs";
-        CreateDirectoryW(m_strLogs.c_str(), nullptr);
-        const wchar_t* kOut = L"Orvane\\Debug\\DebugOutput";
         m_tree.SetDWORD(kOut, L"DebugType", 1);
-        m_tree.SetDWORD(kOut, L"OutputToFile", 1);
-        m_tree.SetDWORD(kOut, L"AppendProcessIdToFile", 0);
-        m_tree.SetString(kOut, L"Directory", m_strLogs);
     }
 
     DWORD Run(const std::wstring& strSwitches)
     {
         DeleteFileW(LogPath().c_str());
-        kqtest::ProcessResult result =
-            kqtest::RunProcess(kqtest::QuoteArgument(m_strPackage) + L" " + strSwitches, 120000);
-        EXPECT_TRUE(result.bStarted);
-        EXPECT_FALSE(result.bTimedOut);
-        return result.dwExitCode;
-    }
-
-    std::wstring LogPath() const { return m_strLogs + L"\\CacheStub.log"; }
-
-    std::vector<std::wstring> LogLines() const
-    {
-        std::string bytes = kqtest::ReadFileBytes(LogPath());
-        std::vector<std::wstring> lines;
-        if (bytes.size() < 2)
-            return lines;
-        std::wstring strText(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
-        size_t pos = 0;
-        while (pos < strText.size()) {
-            size_t end = strText.find(L"\r\n", pos);
-            if (end == std::wstring::npos)
-                end = strText.size();
-            lines.push_back(strText.substr(pos, end - pos));
-            pos = end + 2;
-        }
-        return lines;
+        return RunProgram(strSwitches);
     }
 
     // Lines that end with the text (the prefixes before it vary).
@@ -169,12 +132,6 @@ protected:
             n += line.size() >= strEnd.size() && line.compare(line.size() - strEnd.size(), strEnd.size(), strEnd) == 0;
         return n;
     }
-
-    kqtest::CTempDir m_dir;
-    std::wstring m_strSilo;
-    kqtest::CScopedRegistryTree m_tree;
-    std::wstring m_strPackage;
-    std::wstring m_strLogs;
 };
 
 TEST_F(TestExtraction, WritesEveryEntryAndTheStubWithItsOwnSignature)
@@ -276,18 +233,18 @@ TEST_F(TestExtraction, RefusalsAreCancelledWithTheirLogLine)
         {"no silent switch", L"/TEST " + kqtest::QuoteArgument(strNew)},
         {"reduced UI is not silent", L"/qb /TEST " + kqtest::QuoteArgument(strNew) + L" /TESTMODE 1"},
         {"existing folder", L"/qn /TEST " + kqtest::QuoteArgument(strExisting)},
-        {"the package itself", L"/qn /TEST " + kqtest::QuoteArgument(m_strPackage)},
+        {"the package itself", L"/qn /TEST " + kqtest::QuoteArgument(m_strProgram)},
         // An empty path would name the current folder.
         {"empty quoted path", L"/qn /TEST \"\""},
     };
-    const std::string package = kqtest::ReadFileBytes(m_strPackage);
+    const std::string package = kqtest::ReadFileBytes(m_strProgram);
     for (const Case& c : cases) {
         EXPECT_EQ(kCancelled, Run(c.strSwitches)) << c.pszName;
         EXPECT_EQ(1u, CountLogLines(kCancelLine)) << c.pszName;
         EXPECT_EQ(1u, CountLogLines(L"Information : Bootling: Returned (0x800704c7)")) << c.pszName;
         EXPECT_FALSE(kqtest::FileExists(strNew)) << c.pszName;
         EXPECT_TRUE(ListFiles(strExisting).empty()) << c.pszName;
-        EXPECT_TRUE(package == kqtest::ReadFileBytes(m_strPackage)) << c.pszName;
+        EXPECT_TRUE(package == kqtest::ReadFileBytes(m_strProgram)) << c.pszName;
     }
 }
 
