@@ -14,6 +14,7 @@
 
 #include "BootlingInFolder.h"
 #include "kqTestFiles.h"
+#include "kqTestPE.h"
 #include "kqTestProcess.h"
 #include "kqTestSigning.h"
 
@@ -54,46 +55,6 @@ std::vector<std::wstring> ListFiles(const std::wstring& strFolder)
     std::vector<std::wstring> files;
     ListFiles(strFolder, L"", files);
     return files;
-}
-
-// The header checksum and the security directory entry of a PE file, read here without the
-// product's own PE code.
-struct PeSignatureFields
-{
-    bool bRead = false;
-    size_t posChecksum = 0;
-    size_t posSecurity = 0;
-    DWORD dwChecksum = 0;
-    DWORD dwSecurityOffset = 0;
-    DWORD dwSecuritySize = 0;
-};
-
-DWORD U32At(const std::string& bytes, size_t pos)
-{
-    DWORD dwValue = 0;
-    if (pos + 4 <= bytes.size())
-        memcpy(&dwValue, bytes.data() + pos, 4);
-    return dwValue;
-}
-
-PeSignatureFields ReadSignatureFields(const std::string& bytes)
-{
-    PeSignatureFields fields;
-    if (bytes.size() < 0x40)
-        return fields;
-    const size_t posPe = U32At(bytes, 0x3C);
-    if (posPe + 24 + 0x70 + 5 * 8 > bytes.size() || U32At(bytes, posPe) != 0x00004550)
-        return fields;
-    const size_t posOptional = posPe + 24;
-    const WORD wMagic = static_cast<WORD>(U32At(bytes, posOptional) & 0xFFFF);
-    const size_t posDirectories = posOptional + (wMagic == 0x20B ? 112 : 96);
-    fields.posChecksum = posOptional + 64;
-    fields.posSecurity = posDirectories + 4 * 8;
-    fields.dwChecksum = U32At(bytes, fields.posChecksum);
-    fields.dwSecurityOffset = U32At(bytes, fields.posSecurity);
-    fields.dwSecuritySize = U32At(bytes, fields.posSecurity + 4);
-    fields.bRead = true;
-    return fields;
 }
 
 FILETIME SampleProductTime()
@@ -153,19 +114,19 @@ TEST_F(TestExtraction, WritesEveryEntryAndTheStubWithItsOwnSignature)
     const std::wstring strCacheStub = strOut + L"\\CacheStub.exe";
     const std::string stub = kqtest::ReadFileBytes(Sample(L"stub\\Bootling.exe"));
     const std::string cacheStub = kqtest::ReadFileBytes(strCacheStub);
-    const PeSignatureFields stubFields = ReadSignatureFields(stub);
-    const PeSignatureFields fields = ReadSignatureFields(cacheStub);
-    ASSERT_TRUE(stubFields.bRead);
-    ASSERT_TRUE(fields.bRead);
+    const kqtest::PEFacts stubFields = kqtest::ReadPEFacts(stub);
+    const kqtest::PEFacts fields = kqtest::ReadPEFacts(cacheStub);
+    ASSERT_TRUE(stubFields.bValid);
+    ASSERT_TRUE(fields.bValid);
     ASSERT_EQ(stub.size(), cacheStub.size());
-    ASSERT_NE(0u, stubFields.dwSecuritySize);
-    EXPECT_EQ(stubFields.dwSecurityOffset, fields.dwSecurityOffset);
-    EXPECT_EQ(stubFields.dwSecuritySize, fields.dwSecuritySize);
-    EXPECT_EQ(cacheStub.size(), static_cast<size_t>(fields.dwSecurityOffset) + fields.dwSecuritySize);
+    ASSERT_NE(0u, stubFields.dwCertificateSize);
+    EXPECT_EQ(stubFields.dwCertificateOffset, fields.dwCertificateOffset);
+    EXPECT_EQ(stubFields.dwCertificateSize, fields.dwCertificateSize);
+    EXPECT_EQ(cacheStub.size(), static_cast<size_t>(fields.dwCertificateOffset) + fields.dwCertificateSize);
     std::string withoutChecksum = cacheStub;
     std::string stubWithoutChecksum = stub;
-    withoutChecksum.replace(fields.posChecksum, 4, 4, '\0');
-    stubWithoutChecksum.replace(fields.posChecksum, 4, 4, '\0');
+    withoutChecksum.replace(fields.checksumOffset, 4, 4, '\0');
+    stubWithoutChecksum.replace(fields.checksumOffset, 4, 4, '\0');
     EXPECT_TRUE(withoutChecksum == stubWithoutChecksum) << "every byte but the checksum as signed";
     DWORD dwHeaderSum = 0;
     DWORD dwComputed = 0;

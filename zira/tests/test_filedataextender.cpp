@@ -19,6 +19,7 @@
 #include "kqSerialize.h"
 #include "kqSmartPtr.h"
 #include "kqTestFiles.h"
+#include "kqTestPE.h"
 #include "kqTestProcess.h"
 #include "kqTestSigning.h"
 #include "kqTestTrace.h"
@@ -40,57 +41,21 @@ size_t ErrorLines(const std::wstring& strMessage) { return kqtest::CountTraceLin
 size_t ExtenderErrorLines() { return kqtest::CountTraceLines(std::wstring(L"Error : ") + kPrefix); }
 std::wstring Msg(const wchar_t* pszTail) { return kPrefix + std::wstring(pszTail); }
 
-DWORD GetU32(const std::vector<BYTE>& bytes, size_t offset)
-{
-    DWORD dw = 0;
-    if (offset + 4 <= bytes.size())
-        memcpy(&dw, &bytes[offset], 4);
-    return dw;
-}
-void PutU32(std::vector<BYTE>& bytes, size_t offset, DWORD dw) { memcpy(&bytes[offset], &dw, 4); }
+using kqtest::GetU32;
+using kqtest::PEFacts;
+using kqtest::PutU32;
+
 void AppendU32(std::vector<BYTE>& bytes, DWORD dw)
 {
     bytes.resize(bytes.size() + 4);
     PutU32(bytes, bytes.size() - 4, dw);
 }
 
-// Where the checksum and the security entry lie, read through the platform's structures.
-struct PEFacts
-{
-    size_t checksumOffset = 0;
-    size_t entryOffset = 0;
-    DWORD dwTableOffset = 0;
-    DWORD dwTableSize = 0;
-    DWORD dwChecksum = 0;
-    DWORD dwEndOfImage = 0;
-};
-
-template <typename TNt>
-PEFacts ReadFormat(const std::vector<BYTE>& bytes, size_t nt)
-{
-    TNt headers;
-    memcpy(&headers, &bytes[nt], sizeof(headers));
-    PEFacts facts;
-    facts.checksumOffset = nt + offsetof(TNt, OptionalHeader.CheckSum);
-    facts.entryOffset = nt + offsetof(TNt, OptionalHeader.DataDirectory) +
-                        IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY);
-    facts.dwTableOffset = headers.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].VirtualAddress;
-    facts.dwTableSize = headers.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].Size;
-    facts.dwChecksum = headers.OptionalHeader.CheckSum;
-    IMAGE_SECTION_HEADER last;
-    size_t table = nt + offsetof(TNt, OptionalHeader) + headers.FileHeader.SizeOfOptionalHeader;
-    memcpy(&last, &bytes[table + (headers.FileHeader.NumberOfSections - 1) * sizeof(last)], sizeof(last));
-    facts.dwEndOfImage = last.PointerToRawData + last.SizeOfRawData;
-    return facts;
-}
-
 PEFacts ReadFacts(const std::vector<BYTE>& bytes)
 {
-    size_t nt = GetU32(bytes, offsetof(IMAGE_DOS_HEADER, e_lfanew));
-    WORD wMagic = 0;
-    memcpy(&wMagic, &bytes[nt + offsetof(IMAGE_NT_HEADERS32, OptionalHeader.Magic)], 2);
-    return wMagic == IMAGE_NT_OPTIONAL_HDR64_MAGIC ? ReadFormat<IMAGE_NT_HEADERS64>(bytes, nt)
-                                                   : ReadFormat<IMAGE_NT_HEADERS32>(bytes, nt);
+    PEFacts facts = kqtest::ReadPEFacts(bytes);
+    EXPECT_TRUE(facts.bValid);
+    return facts;
 }
 
 // A small unsigned image: headers in 0x400 bytes, one section of 0x600 bytes.
@@ -195,8 +160,8 @@ std::vector<BYTE> BlockV0(const std::vector<BYTE>& payload)
 std::vector<BYTE> WithBlock(std::vector<BYTE> image, const std::vector<BYTE>& block)
 {
     PEFacts facts = ReadFacts(image);
-    PutU32(image, facts.entryOffset, static_cast<DWORD>(image.size()));
-    PutU32(image, facts.entryOffset + 4, static_cast<DWORD>(block.size()));
+    PutU32(image, facts.securityEntryOffset, static_cast<DWORD>(image.size()));
+    PutU32(image, facts.securityEntryOffset + 4, static_cast<DWORD>(block.size()));
     image.insert(image.end(), block.begin(), block.end());
     return image;
 }
@@ -299,8 +264,8 @@ TEST_P(UnsignedTest, BlockIsAppendedRewrittenAndRemoved)
             std::vector<BYTE> bytes = Read(strPath);
             DWORD dwTotal = ExpectBlock(bytes, image.size(), spWanted.Get());
             PEFacts facts = ReadFacts(bytes);
-            EXPECT_EQ(image.size(), facts.dwTableOffset);
-            EXPECT_EQ(dwTotal, facts.dwTableSize);
+            EXPECT_EQ(image.size(), facts.dwCertificateOffset);
+            EXPECT_EQ(dwTotal, facts.dwCertificateSize);
             EXPECT_EQ(ImageHelpChecksum(strPath), facts.dwChecksum);
         }
     }
@@ -336,11 +301,11 @@ TEST_P(UnsignedTest, BlockIsAppendedRewrittenAndRemoved)
     std::vector<BYTE> bytes = Read(strPath);
     ExpectSameButChecksum(image, bytes);
     PEFacts facts = ReadFacts(bytes);
-    EXPECT_EQ(0u, facts.dwTableOffset);
-    EXPECT_EQ(0u, facts.dwTableSize);
+    EXPECT_EQ(0u, facts.dwCertificateOffset);
+    EXPECT_EQ(0u, facts.dwCertificateSize);
     EXPECT_EQ(ImageHelpChecksum(strPath), facts.dwChecksum);
     EXPECT_EQ(kNoSignature, kqtest::VerifyFileSignature(strPath));
-    EXPECT_EQ(0u, original.dwTableOffset);
+    EXPECT_EQ(0u, original.dwCertificateOffset);
     EXPECT_EQ(0u, ExtenderErrorLines());
 }
 
@@ -393,8 +358,8 @@ TEST_F(DataExtenderTest, Version0BlockIsReadAndReplacedByVersion1)
     std::vector<BYTE> bytes = Read(strPath);
     spOld->SetDWord(kKeyNumber, 99);
     DWORD dwTotal = ExpectBlock(bytes, at, spOld.Get());
-    EXPECT_EQ(at, ReadFacts(bytes).dwTableOffset);
-    EXPECT_EQ(dwTotal, ReadFacts(bytes).dwTableSize);
+    EXPECT_EQ(at, ReadFacts(bytes).dwCertificateOffset);
+    EXPECT_EQ(dwTotal, ReadFacts(bytes).dwCertificateSize);
     EXPECT_EQ(0u, ExtenderErrorLines());
 }
 
@@ -629,8 +594,8 @@ TEST_F(DataExtenderTest, SecondInitializeReadsTheNewFile)
     std::vector<BYTE> bytes = Read(strSecond);
     DWORD dwTotal = ExpectBlock(bytes, second.size(), spSettings.Get());
     PEFacts facts = ReadFacts(bytes);
-    EXPECT_EQ(second.size(), facts.dwTableOffset);
-    EXPECT_EQ(dwTotal, facts.dwTableSize);
+    EXPECT_EQ(second.size(), facts.dwCertificateOffset);
+    EXPECT_EQ(dwTotal, facts.dwCertificateSize);
     EXPECT_EQ(ImageHelpChecksum(strSecond), facts.dwChecksum);
 }
 
@@ -690,8 +655,8 @@ TEST_F(DataExtenderTest, SignedProgramsStayValidlySignedThroughEverySave)
         kqtest::ClearTrace();
         const std::vector<BYTE> signedBytes = Read(program.Path());
         const PEFacts signedFacts = ReadFacts(signedBytes);
-        const DWORD dwLength = GetU32(signedBytes, signedFacts.dwTableOffset);
-        ASSERT_EQ(signedBytes.size(), static_cast<size_t>(signedFacts.dwTableOffset) + signedFacts.dwTableSize);
+        const DWORD dwLength = GetU32(signedBytes, signedFacts.dwCertificateOffset);
+        ASSERT_EQ(signedBytes.size(), static_cast<size_t>(signedFacts.dwCertificateOffset) + signedFacts.dwCertificateSize);
         ASSERT_EQ(0, kqtest::VerifyFileSignature(program.Path()));
         const std::wstring strPath = Write(signedBytes, program.strName.c_str());
 
@@ -714,16 +679,16 @@ TEST_F(DataExtenderTest, SignedProgramsStayValidlySignedThroughEverySave)
                 bSaved = true;
             }
             std::vector<BYTE> bytes = Read(strPath);
-            const size_t at = static_cast<size_t>(signedFacts.dwTableOffset) + dwLength;
+            const size_t at = static_cast<size_t>(signedFacts.dwCertificateOffset) + dwLength;
             DWORD dwTotal = ExpectBlock(bytes, at, spWanted.Get());
             PEFacts facts = ReadFacts(bytes);
-            EXPECT_EQ(signedFacts.dwTableOffset, facts.dwTableOffset);
-            EXPECT_EQ(dwLength + dwTotal, facts.dwTableSize);
+            EXPECT_EQ(signedFacts.dwCertificateOffset, facts.dwCertificateOffset);
+            EXPECT_EQ(dwLength + dwTotal, facts.dwCertificateSize);
             EXPECT_EQ(ImageHelpChecksum(strPath), facts.dwChecksum);
             // Everything up to the end of the first certificate is as signed, but the entry and
             // the checksum.
             std::vector<BYTE> head(bytes.begin(), bytes.begin() + at);
-            PutU32(head, facts.entryOffset + 4, signedFacts.dwTableSize);
+            PutU32(head, facts.securityEntryOffset + 4, signedFacts.dwCertificateSize);
             std::vector<BYTE> signedHead(signedBytes.begin(), signedBytes.begin() + at);
             ExpectSameButChecksum(signedHead, head);
             EXPECT_EQ(0, kqtest::VerifyFileSignature(strPath));

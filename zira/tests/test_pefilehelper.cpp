@@ -14,6 +14,7 @@
 #include "ZIRA_PEFileHelper.h"
 #include "kqFile.h"
 #include "kqTestFiles.h"
+#include "kqTestPE.h"
 #include "kqTestProcess.h"
 #include "kqTestSigning.h"
 #include "kqTestTrace.h"
@@ -45,66 +46,15 @@ const LONG kNoSignature = static_cast<LONG>(0x800B0100);  // TRUST_E_NOSIGNATURE
 // Every line the helper logs starts with its class name.
 size_t HelperErrorLines() { return kqtest::CountTraceLines(L"Error : ZIRA::CPEFileHelper::"); }
 
-DWORD GetU32(const std::vector<BYTE>& bytes, size_t offset)
-{
-    DWORD dw = 0;
-    if (offset + 4 <= bytes.size())
-        memcpy(&dw, &bytes[offset], 4);
-    return dw;
-}
-
-void PutU32(std::vector<BYTE>& bytes, size_t offset, DWORD dw) { memcpy(&bytes[offset], &dw, 4); }
+using kqtest::GetU32;
+using kqtest::PutU32;
 void PutU16(std::vector<BYTE>& bytes, size_t offset, WORD w) { memcpy(&bytes[offset], &w, 2); }
 
-// What the headers say, read through the platform's own structure definitions.
-struct PEFacts
-{
-    bool bValid = false;
-    WORD wMagic = 0;
-    DWORD dwChecksumOffset = 0;
-    DWORD dwSecurityEntryOffset = 0;
-    DWORD dwCertificateOffset = 0;
-    DWORD dwCertificateSize = 0;
-    DWORD dwEndOfImage = 0;
-    DWORD dwChecksum = 0;
-};
-
-template <typename TNtHeaders>
-void ReadFormat(const std::vector<BYTE>& bytes, LONG lNt, PEFacts& facts)
-{
-    TNtHeaders nt;
-    memcpy(&nt, &bytes[lNt], sizeof(nt));
-    facts.wMagic = nt.OptionalHeader.Magic;
-    facts.dwChecksumOffset = lNt + offsetof(TNtHeaders, OptionalHeader.CheckSum);
-    facts.dwSecurityEntryOffset =
-        lNt + offsetof(TNtHeaders, OptionalHeader.DataDirectory) + IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY);
-    facts.dwCertificateOffset = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].VirtualAddress;
-    facts.dwCertificateSize = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].Size;
-    facts.dwChecksum = nt.OptionalHeader.CheckSum;
-    size_t sections = lNt + offsetof(TNtHeaders, OptionalHeader) + nt.FileHeader.SizeOfOptionalHeader;
-    IMAGE_SECTION_HEADER last;
-    memcpy(&last, &bytes[sections + (nt.FileHeader.NumberOfSections - 1) * sizeof(IMAGE_SECTION_HEADER)],
-           sizeof(last));
-    facts.dwEndOfImage = last.PointerToRawData + last.SizeOfRawData;
-    facts.bValid = true;
-}
+using kqtest::PEFacts;
 
 PEFacts ReadFacts(const std::vector<BYTE>& bytes)
 {
-    PEFacts facts;
-    IMAGE_DOS_HEADER dos;
-    if (bytes.size() < sizeof(dos))
-        return facts;
-    memcpy(&dos, bytes.data(), sizeof(dos));
-    if (dos.e_lfanew <= 0 || static_cast<size_t>(dos.e_lfanew) + sizeof(IMAGE_NT_HEADERS64) > bytes.size())
-        return facts;
-    WORD wMagic = 0;
-    memcpy(&wMagic, &bytes[dos.e_lfanew + offsetof(IMAGE_NT_HEADERS32, OptionalHeader.Magic)], 2);
-    if (wMagic == IMAGE_NT_OPTIONAL_HDR32_MAGIC)
-        ReadFormat<IMAGE_NT_HEADERS32>(bytes, dos.e_lfanew, facts);
-    else if (wMagic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
-        ReadFormat<IMAGE_NT_HEADERS64>(bytes, dos.e_lfanew, facts);
-    return facts;
+    return kqtest::ReadPEFacts(bytes);
 }
 
 // A small image: headers in the first 0x400 bytes, then the sections' raw data one after the
@@ -258,10 +208,10 @@ TEST_P(PEFileHelperReadTest, RecordsWhereTheHeaderFieldsLie)
     CPEFileHelper helper;
     ASSERT_TRUE(helper.ReadHeaders(file, c.bIgnoreBounds));
     EXPECT_TRUE(helper.m_bHeadersRead);
-    EXPECT_EQ(facts.dwChecksumOffset, helper.m_dwChecksumOffset);
+    EXPECT_EQ(facts.checksumOffset, helper.m_dwChecksumOffset);
     EXPECT_EQ(static_cast<DWORD>(c.spec.lNtOffset + 0x58), helper.m_dwChecksumOffset);
     EXPECT_EQ(4u, helper.m_dwChecksumSize);
-    EXPECT_EQ(facts.dwSecurityEntryOffset, helper.m_dwSecurityEntryOffset);
+    EXPECT_EQ(facts.securityEntryOffset, helper.m_dwSecurityEntryOffset);
     EXPECT_EQ(static_cast<DWORD>(c.spec.lNtOffset + (c.spec.wMagic == IMAGE_NT_OPTIONAL_HDR64_MAGIC ? 0xA8 : 0x98)),
               helper.m_dwSecurityEntryOffset);
     EXPECT_EQ(8u, helper.m_dwSecurityEntrySize);
@@ -556,8 +506,8 @@ void ExpectHelperMatches(const Program& program, CPEFileHelper& helper, std::vec
     CFile file;
     ASSERT_TRUE(OpenForReading(file, program.Path()));
     ASSERT_TRUE(helper.ReadHeaders(file, false));
-    EXPECT_EQ(facts.dwChecksumOffset, helper.m_dwChecksumOffset);
-    EXPECT_EQ(facts.dwSecurityEntryOffset, helper.m_dwSecurityEntryOffset);
+    EXPECT_EQ(facts.checksumOffset, helper.m_dwChecksumOffset);
+    EXPECT_EQ(facts.securityEntryOffset, helper.m_dwSecurityEntryOffset);
     EXPECT_EQ(facts.dwCertificateOffset, helper.m_dwCertificateTableOffset);
     EXPECT_EQ(facts.dwCertificateSize, helper.m_dwCertificateTableSize);
     EXPECT_EQ(facts.dwEndOfImage, helper.m_dwEndOfImage);
@@ -631,7 +581,7 @@ TEST_F(PEFileHelperTest, SignedCopyStaysValidWhenItsCertificateTableGrows)
         const size_t original = bytes.size();
         PEFacts facts = ReadFacts(bytes);
         ASSERT_TRUE(facts.bValid);
-        PutU32(bytes, facts.dwChecksumOffset, 0x12345678);
+        PutU32(bytes, facts.checksumOffset, 0x12345678);
         for (int i = 0; i < 0x40; ++i)
             bytes.push_back(static_cast<BYTE>(0xA0 + i));
         std::wstring strPath = WriteImage(bytes, L"grown.exe");
