@@ -98,26 +98,6 @@ bool CDigestImpl::Load(IByteStream* pStream)
     return true;
 }
 
-bool CDigestImpl::IsDirty()
-{
-    CAutoLock lock(m_csLock);
-    return m_bDirty;
-}
-
-void CDigestImpl::SetDirty(bool bDirty)
-{
-    CAutoLock lock(m_csLock);
-    m_bDirty = bDirty;
-}
-
-bool CDigestImpl::GetClassID(GUID* pClassId)
-{
-    if (!pClassId)
-        return false;
-    *pClassId = m_Class.clsid;
-    return true;
-}
-
 bool CDigestImpl::CopyFrom(IObjectBase* pSource)
 {
     IDigest* pDigest = nullptr;

@@ -3,7 +3,7 @@
 #pragma once
 #include "kqCriticalSection.h"
 #include "kqObjectRoot.h"
-#include "kqSerialize.h"
+#include "kqSerializeImpl.h"
 
 class CArchive;
 
@@ -31,7 +31,7 @@ struct DigestClass
 // The four classes, by kind 1 to 4 at index 0 to 3.
 extern const DigestClass g_aDigestClasses[4];
 
-class CDigestImpl : public CObjectRoot, public IDigest, public ISerialize, public IClone
+class CDigestImpl : public CObjectRoot, public IDigest, public CSerializeImpl, public IClone
 {
 public:
     static constexpr DWORD kMaxLength = 64;
@@ -50,21 +50,17 @@ public:
     ULONGLONG GetSizeMax() override;
     bool Save(IByteStream* pStream) override;
     bool Load(IByteStream* pStream) override;
-    bool IsDirty() override;
-    void SetDirty(bool bDirty) override;
-    bool GetClassID(GUID* pClassId) override;
 
     // The source must answer this class's own interface id.
     bool CopyFrom(IObjectBase* pSource) override;
     bool Clone(IObjectBase** ppObject) override;
 
 private:
+    const GUID& ClassId() const override { return m_Class.clsid; }
     bool SaveTo(CArchive& archive);
 
     const DigestClass& m_Class;
-    CCriticalSection m_csLock;
     BYTE m_abValue[kMaxLength] = {};
-    bool m_bDirty = false;
 };
 
 // New digests of each kind with one reference, or nullptr when memory runs out.

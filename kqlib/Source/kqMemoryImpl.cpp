@@ -113,26 +113,6 @@ bool CMemoryImpl::Load(IByteStream* pStream)
     return true;
 }
 
-bool CMemoryImpl::IsDirty()
-{
-    CAutoLock lock(m_csLock);
-    return m_bDirty;
-}
-
-void CMemoryImpl::SetDirty(bool bDirty)
-{
-    CAutoLock lock(m_csLock);
-    m_bDirty = bDirty;
-}
-
-bool CMemoryImpl::GetClassID(GUID* pClassId)
-{
-    if (!pClassId)
-        return false;
-    *pClassId = kClassId;
-    return true;
-}
-
 bool CMemoryImpl::CopyFrom(IObjectBase* pSource)
 {
     CSmartPtr<IMemory> spSource;

@@ -3,7 +3,7 @@
 #include "kqCriticalSection.h"
 #include "kqMemory.h"
 #include "kqObjectRoot.h"
-#include "kqSerialize.h"
+#include "kqSerializeImpl.h"
 
 class CArchive;
 
@@ -22,7 +22,7 @@ struct IMemory : public IObjectBase
     virtual void* SetData(const void* pData, DWORD dwSize) = 0;
 };
 
-class CMemoryImpl : public CObjectRoot, public IMemory, public ISerialize, public IClone
+class CMemoryImpl : public CObjectRoot, public IMemory, public CSerializeImpl, public IClone
 {
 public:
     // {31324564-3B13-4533-8999-33990688F5A9}
@@ -43,20 +43,16 @@ public:
     ULONGLONG GetSizeMax() override;
     bool Save(IByteStream* pStream) override;
     bool Load(IByteStream* pStream) override;
-    bool IsDirty() override;
-    void SetDirty(bool bDirty) override;
-    bool GetClassID(GUID* pClassId) override;
 
     // The source must be a memory object.
     bool CopyFrom(IObjectBase* pSource) override;
     bool Clone(IObjectBase** ppObject) override;
 
 private:
+    const GUID& ClassId() const override { return kClassId; }
     bool SaveTo(CArchive& archive);
 
-    CCriticalSection m_csLock;
     CMemory m_Memory;
-    bool m_bDirty = false;
 };
 
 // A new empty memory object with one reference, or nullptr when memory runs out.

@@ -183,26 +183,6 @@ bool CStringImpl::Load(IByteStream* pStream)
     return true;
 }
 
-bool CStringImpl::IsDirty()
-{
-    CAutoLock lock(m_csLock);
-    return m_bDirty;
-}
-
-void CStringImpl::SetDirty(bool bDirty)
-{
-    CAutoLock lock(m_csLock);
-    m_bDirty = bDirty;
-}
-
-bool CStringImpl::GetClassID(GUID* pClassId)
-{
-    if (!pClassId)
-        return false;
-    *pClassId = kClassId;
-    return true;
-}
-
 bool CStringImpl::CopyFrom(IObjectBase* pSource)
 {
     CSmartPtr<IString> spSource;

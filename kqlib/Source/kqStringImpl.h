@@ -4,7 +4,7 @@
 #include <string>
 #include "kqCriticalSection.h"
 #include "kqObjectRoot.h"
-#include "kqSerialize.h"
+#include "kqSerializeImpl.h"
 
 class CArchive;
 
@@ -36,7 +36,7 @@ struct IString : public IObjectBase
     virtual bool SetStringW(const wchar_t* pszText) = 0;
 };
 
-class CStringImpl : public CObjectRoot, public IString, public ISerialize, public IClone
+class CStringImpl : public CObjectRoot, public IString, public CSerializeImpl, public IClone
 {
 public:
     // {3F05A321-43B7-4578-93C8-CDC5F64A149A}
@@ -60,22 +60,18 @@ public:
     ULONGLONG GetSizeMax() override;
     bool Save(IByteStream* pStream) override;
     bool Load(IByteStream* pStream) override;
-    bool IsDirty() override;
-    void SetDirty(bool bDirty) override;
-    bool GetClassID(GUID* pClassId) override;
 
     // The source must be a string object.
     bool CopyFrom(IObjectBase* pSource) override;
     bool Clone(IObjectBase** ppObject) override;
 
 private:
+    const GUID& ClassId() const override { return kClassId; }
     bool SaveTo(CArchive& archive);
 
-    CCriticalSection m_csLock;
     std::string m_strAnsi;
     std::wstring m_strWide;
     LONG m_eStringType = eStringType_None;
-    bool m_bDirty = false;
 };
 
 // A new empty string object with one reference, or nullptr when memory runs out.

@@ -543,29 +543,6 @@ bool CValueCollectionImpl<T>::Load(IByteStream* pStream)
     return true;
 }
 
-template <class T>
-bool CValueCollectionImpl<T>::IsDirty()
-{
-    CAutoLock lock(m_csLock);
-    return m_bDirty;
-}
-
-template <class T>
-void CValueCollectionImpl<T>::SetDirty(bool bDirty)
-{
-    CAutoLock lock(m_csLock);
-    m_bDirty = bDirty;
-}
-
-template <class T>
-bool CValueCollectionImpl<T>::GetClassID(GUID* pClassId)
-{
-    if (!pClassId)
-        return false;
-    *pClassId = ClassId();
-    return true;
-}
-
 // ---- copies ----
 
 template <class T>

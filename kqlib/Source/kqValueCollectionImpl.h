@@ -5,12 +5,12 @@
 #include "kqArchive.h"
 #include "kqCriticalSection.h"
 #include "kqObjectRoot.h"
-#include "kqSerialize.h"
+#include "kqSerializeImpl.h"
 #include "kqValue.h"
 #include "kqValueCollection.h"
 
 template <class TInterface>
-class CValueCollectionImpl : public CObjectRoot, public TInterface, public ISerialize, public IClone
+class CValueCollectionImpl : public CObjectRoot, public TInterface, public CSerializeImpl, public IClone
 {
 public:
     ULONG AddRef() override { return InternalAddRef(); }
@@ -69,9 +69,6 @@ public:
     ULONGLONG GetSizeMax() override;
     bool Save(IByteStream* pStream) override;
     bool Load(IByteStream* pStream) override;
-    bool IsDirty() override;
-    void SetDirty(bool bDirty) override;
-    bool GetClassID(GUID* pClassId) override;
 
     bool CopyFrom(IObjectBase* pSource) override;
     bool Clone(IObjectBase** ppObject) override;
@@ -95,7 +92,6 @@ protected:
     virtual bool LoadEntries(CArchive& archive, DWORD dwCount) = 0;
     // Copies the source's values; the source's interface is checked there.
     virtual bool CopyEntries(IObjectBase* pSource) = 0;
-    virtual const GUID& ClassId() const = 0;
     // A new empty collection of the same class, one reference.
     virtual IObjectBase* CreateSame() const = 0;
 
@@ -116,10 +112,8 @@ protected:
     // gets; false for a type or size of 0.
     bool CopyOneValue(IValueCollection* pSource, DWORD dwSourceKey, CValue& value);
 
-    CCriticalSection m_csLock;
     bool m_bConvertOnGet = true;
     bool m_bCloneObjects = false;
-    bool m_bDirty = false;
 
 private:
     CValue m_Scratch;
