@@ -123,23 +123,15 @@ bool LookUpFolder(CIsolation& isolation, const std::wstring& strName, std::wstri
     return true;
 }
 
-// A string value (REG_SZ or REG_EXPAND_SZ, used as stored) of the map; anything else is absent.
-bool LookUpMap(HKEY hMap, const std::wstring& strName, std::wstring& strValue)
+// A string value (REG_SZ or REG_EXPAND_SZ, used as stored, up to its first zero) of the map;
+// anything else is absent.
+bool LookUpMap(CRegistryKey& map, const std::wstring& strName, std::wstring& strValue)
 {
-    DWORD dwType = 0;
-    DWORD cbData = 0;
-    if (RegQueryValueExW(hMap, strName.c_str(), nullptr, &dwType, nullptr, &cbData) != ERROR_SUCCESS)
+    if (!map.QueryString(strName.c_str(), strValue, kMaxValueBytes))
         return false;
-    if ((dwType != REG_SZ && dwType != REG_EXPAND_SZ) || cbData % sizeof(wchar_t) != 0 || cbData > kMaxValueBytes)
-        return false;
-    std::vector<wchar_t> data(cbData / sizeof(wchar_t) + 1, L'\0');
-    DWORD cbRead = cbData;
-    if (RegQueryValueExW(hMap, strName.c_str(), nullptr, &dwType, reinterpret_cast<BYTE*>(data.data()), &cbRead) !=
-            ERROR_SUCCESS ||
-        (dwType != REG_SZ && dwType != REG_EXPAND_SZ) || cbRead % sizeof(wchar_t) != 0 || cbRead > cbData)
-        return false;
-    data[cbRead / sizeof(wchar_t)] = L'\0';
-    strValue = data.data();
+    const size_t zero = strValue.find(L'\0');
+    if (zero != std::wstring::npos)
+        strValue.resize(zero);
     return true;
 }
 
@@ -172,7 +164,7 @@ bool ReplaceAll(std::wstring& strWork, const std::wstring& strToken, const std::
     return true;
 }
 
-bool Expand(CIsolation& isolation, HKEY hMap, const std::wstring& strInput, std::wstring& strOutput)
+bool Expand(CIsolation& isolation, CRegistryKey& map, const std::wstring& strInput, std::wstring& strOutput)
 {
     std::wstring strWork = strInput;
     strOutput = strInput;
@@ -195,7 +187,7 @@ bool Expand(CIsolation& isolation, HKEY hMap, const std::wstring& strInput, std:
         if (strName.empty())
             return false;
         std::wstring strValue;
-        if (!LookUpMap(hMap, strName, strValue) && !LookUpFolder(isolation, strName, strValue))
+        if (!LookUpMap(map, strName, strValue) && !LookUpFolder(isolation, strName, strValue))
             return false;
         // A name seen before means values that refer to themselves or to each other.
         if (std::find(vecExpanded.begin(), vecExpanded.end(), strName) != vecExpanded.end())
@@ -225,7 +217,7 @@ bool ExpandPath(CIsolation& isolation, const wchar_t* pszInput, std::wstring& st
         if (!map.Open(HKEY_LOCAL_MACHINE, (strRoot + kMapKey).c_str(), KEY_READ | Wow64RegistryView()))
             return false;
         std::wstring strExpanded;
-        bool bResult = Expand(isolation, map.Handle(), pszInput, strExpanded);
+        bool bResult = Expand(isolation, map, pszInput, strExpanded);
         strOutput.swap(strExpanded);
         return bResult;
     } catch (...) {

@@ -114,14 +114,14 @@ bool CRegistryKey::Create(HKEY hRoot, const wchar_t* pszSubKey, REGSAM samDesire
     return true;
 }
 
-bool CRegistryKey::QueryString(const wchar_t* pszValueName, std::wstring& strValue)
+bool CRegistryKey::QueryString(const wchar_t* pszValueName, std::wstring& strValue, DWORD cbMax)
 {
     DWORD dwType = 0;
     DWORD cbData = 0;
     m_lLastError = RegQueryValueExW(m_hKey, pszValueName, nullptr, &dwType, nullptr, &cbData);
     if (m_lLastError != ERROR_SUCCESS)
         return false;
-    if ((dwType != REG_SZ && dwType != REG_EXPAND_SZ) || (cbData % sizeof(wchar_t)) != 0)
+    if ((dwType != REG_SZ && dwType != REG_EXPAND_SZ) || (cbData % sizeof(wchar_t)) != 0 || cbData > cbMax)
         return Fail(ERROR_INVALID_DATA);
     try {
         // One spare character: the stored data need not end with a zero.

@@ -19,7 +19,12 @@ public:
     bool Create(HKEY hRoot, const wchar_t* pszSubKey, REGSAM samDesired,
                 DWORD dwCreateOptions = REG_OPTION_NON_VOLATILE);
 
-    bool QueryString(const wchar_t* pszValueName, std::wstring& strValue);
+    // No path or text the programs read is longer than this; a longer value is refused before
+    // anything is allocated for it.
+    static constexpr DWORD kMaxStringBytes = 32768 * sizeof(wchar_t);
+    // A REG_SZ or REG_EXPAND_SZ value as stored (trailing zeros dropped); ERROR_INVALID_DATA for
+    // another type or a value of more than cbMax bytes.
+    bool QueryString(const wchar_t* pszValueName, std::wstring& strValue, DWORD cbMax = kMaxStringBytes);
     bool QueryValue(const wchar_t* pszValueName, void* pBuffer, DWORD* pcbSize);
     bool QueryDWORD(const wchar_t* pszValueName, DWORD& dwValue);
     bool SetDWORD(const wchar_t* pszValueName, DWORD dwValue);

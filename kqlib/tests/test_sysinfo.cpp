@@ -157,6 +157,13 @@ TEST_F(RegistryKeyTest, TypedReadsRefuseOtherTypes)
     EXPECT_EQ(ERROR_INVALID_DATA, key.GetLastError());
     EXPECT_FALSE(key.QueryString(L"missing", str));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, key.GetLastError());
+    // A value longer than any path is refused before it is read, unless the caller allows more.
+    const std::wstring strLong(40000, L'x');
+    ASSERT_TRUE(m_tree.SetString(L"", L"long", strLong));
+    EXPECT_FALSE(key.QueryString(L"long", str));
+    EXPECT_EQ(ERROR_INVALID_DATA, key.GetLastError());
+    EXPECT_TRUE(key.QueryString(L"long", str, 100000));
+    EXPECT_EQ(strLong, str);
 
     DWORD dw = 0;
     EXPECT_TRUE(key.QueryDWORD(L"dw", dw));
