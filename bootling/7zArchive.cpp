@@ -3,19 +3,15 @@
 #include <algorithm>
 #include <new>
 
-#include "ArchiveItemPath.h"
+#include "kqArchiveItemPath.h"
 #include "kqPathUtils.h"
 #include "kqSplitPath.h"
+#include "kqSystemError.h"
 #include "kqTrace.h"
 
 namespace {
 
 const wchar_t kFolderPrefix[] = L"INSTALLPACKAGE";
-
-HRESULT HresultFromError(DWORD dwError)
-{
-    return dwError ? static_cast<HRESULT>((dwError & 0xFFFF) | 0x80070000) : E_FAIL;
-}
 
 // Archives made on Unix keep the mode in the high 16 bits and flag that with 0x8000. Of the
 // rest only what a new file may carry goes on: the high bits of CreateFile's flags are
@@ -456,7 +452,7 @@ Z7_COM7F_IMF(C7zArchive::GetStream(UInt32 index, ISequentialOutStream** outStrea
             if (bDirectory)
             {
                 if (!CreateDirectoryTree(strOutput.c_str()))
-                    return HresultFromError(GetLastError());
+                    return HresultFromSystemError(GetLastError(), E_FAIL);
                 return S_OK;
             }
         }
@@ -464,7 +460,7 @@ Z7_COM7F_IMF(C7zArchive::GetStream(UInt32 index, ISequentialOutStream** outStrea
         CSplitPath splitPath;
         if (splitPath.Split(strOutput.c_str()) && !splitPath.GetFolder().empty() &&
             !CreateDirectoryTree(splitPath.GetFolder().c_str()))
-            return HresultFromError(GetLastError());
+            return HresultFromSystemError(GetLastError(), E_FAIL);
 
         CMyComPtr<IOutStream> spFile;
         CInternalFile* pFile = CInternalFile::Create();
@@ -480,7 +476,7 @@ Z7_COM7F_IMF(C7zArchive::GetStream(UInt32 index, ISequentialOutStream** outStrea
         {
             DWORD dwError = pFile->GetFile().GetLastError();
             TraceError(L"C7zArchive::GetStream(785) : failed to open file: %ls (%lu)", strOutput.c_str(), dwError);
-            return HresultFromError(dwError);
+            return HresultFromSystemError(dwError, E_FAIL);
         }
 
         FILETIME ftModified = {};

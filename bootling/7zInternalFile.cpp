@@ -2,16 +2,12 @@
 
 #include <new>
 
+#include "kqSystemError.h"
 #include "kqTrace.h"
 
 namespace {
 
 constexpr DWORD kWritePiece = 65536;
-
-HRESULT HresultFromError(DWORD dwError)
-{
-    return dwError ? static_cast<HRESULT>((dwError & 0xFFFF) | 0x80070000) : E_FAIL;
-}
 
 }  // namespace
 
@@ -76,7 +72,7 @@ Z7_COM7F_IMF(C7zArchive::CInternalFile::Write(const void* data, UInt32 size, UIn
         {
             DWORD dwError = m_File.GetLastError();
             TraceError(L"C7zArchive::CInternalFile::Write(1245) : failed to write to output file: %lu", dwError);
-            return HresultFromError(dwError);
+            return HresultFromSystemError(dwError, E_FAIL);
         }
         pData += kWritePiece;
         nLeft -= kWritePiece;
@@ -85,7 +81,7 @@ Z7_COM7F_IMF(C7zArchive::CInternalFile::Write(const void* data, UInt32 size, UIn
     {
         DWORD dwError = m_File.GetLastError();
         TraceError(L"C7zArchive::CInternalFile::Write(1262) : failed to write to output file: %lu", dwError);
-        return HresultFromError(dwError);
+        return HresultFromSystemError(dwError, E_FAIL);
     }
     if (processedSize)
         *processedSize = size;
@@ -101,7 +97,7 @@ Z7_COM7F_IMF(C7zArchive::CInternalFile::Read(void* data, UInt32 size, UInt32* pr
     {
         DWORD dwError = ::GetLastError();
         TraceError(L"C7zArchive::CInternalFile::Read(1185) : ReadFile failed: %lu", dwError);
-        return HresultFromError(dwError);
+        return HresultFromSystemError(dwError, E_FAIL);
     }
     if (processedSize)
         *processedSize = dwRead;
@@ -113,10 +109,10 @@ Z7_COM7F_IMF(C7zArchive::CInternalFile::Seek(Int64 offset, UInt32 seekOrigin, UI
     if (seekOrigin > FILE_END)
         return STG_E_INVALIDFUNCTION;
     if (!m_File.Seek(offset, seekOrigin))
-        return HresultFromError(m_File.GetLastError());
+        return HresultFromSystemError(m_File.GetLastError(), E_FAIL);
     ULONGLONG ullPosition = 0;
     if (!m_File.GetPosition(&ullPosition))
-        return HresultFromError(m_File.GetLastError());
+        return HresultFromSystemError(m_File.GetLastError(), E_FAIL);
     if (newPosition)
         *newPosition = ullPosition;
     return S_OK;
@@ -126,7 +122,7 @@ Z7_COM7F_IMF(C7zArchive::CInternalFile::SetSize(UInt64 newSize))
 {
     ULONGLONG ullPosition = 0;
     if (!m_File.GetPosition(&ullPosition) || !m_File.SetSize(newSize) || !m_File.SetPosition(ullPosition))
-        return HresultFromError(m_File.GetLastError());
+        return HresultFromSystemError(m_File.GetLastError(), E_FAIL);
     return S_OK;
 }
 
@@ -136,7 +132,7 @@ Z7_COM7F_IMF(C7zArchive::CInternalFile::GetSize(UInt64* size))
         return E_POINTER;
     ULONGLONG ullSize = 0;
     if (!m_File.GetSize(&ullSize))
-        return HresultFromError(m_File.GetLastError());
+        return HresultFromSystemError(m_File.GetLastError(), E_FAIL);
     *size = ullSize;
     return S_OK;
 }

@@ -6,17 +6,13 @@
 #include "ZIRA_Utils.h"
 #include "kqFile.h"
 #include "kqPathUtils.h"
+#include "kqSystemError.h"
 #include "kqTrace.h"
 
 namespace {
 
 const wchar_t kExtractedMarker[] = L"extract.dat";
 const wchar_t kCacheStubName[] = L"CacheStub.exe";
-
-HRESULT ResultOfError(DWORD dwError)
-{
-    return dwError != 0 ? static_cast<HRESULT>((dwError & 0xFFFF) | 0x80070000) : E_UNEXPECTED;
-}
 
 }  // namespace
 
@@ -123,7 +119,7 @@ HRESULT CInstallUnpacker::HandleStub(IByteStream* pStream, ULONGLONG ullSize)
                    FILE_FLAG_SEQUENTIAL_SCAN)) {
         TraceError(L"CInstallUnpacker::HandleStub(222) : failed to open file: %s (%lu)", strPath.c_str(),
                    file.GetLastError());
-        return ResultOfError(file.GetLastError());
+        return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
     }
     // The copy still carries the package file's security directory entry, which points beyond
     // the copy's end: the bounds test cannot hold.

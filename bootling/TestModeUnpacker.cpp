@@ -3,7 +3,7 @@
 #include <new>
 #include <string>
 
-#include "ArchiveItemPath.h"
+#include "kqArchiveItemPath.h"
 #include "UnpackerArchive.h"
 #include "kqPathUtils.h"
 #include "kqTrace.h"

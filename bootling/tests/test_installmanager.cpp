@@ -120,11 +120,7 @@ TEST(InstallManagerSwitches, ShowErrorsOverridesThePackageSetting)
     for (const Case& c : cases) {
         CTestInstallManager manager(c.pszSwitches);
         if (c.bPackageFlag) {
-            CSmartPtr<IObjectBase> spObject;
-            spObject.Attach(CreateKeyValueCollectionImpl());
-            CSmartPtr<IKeyValueCollection> spSettings;
-            ASSERT_TRUE(spObject);
-            spObject->QueryInterface(IKeyValueCollection::kIid, spSettings.ReceiveVoid());
+            CSmartPtr<IKeyValueCollection> spSettings = NewKeyValueCollection();
             ASSERT_TRUE(spSettings);
             ASSERT_TRUE(spSettings->SetBool(eEmbeddedKey_ShowErrors, true));
             ASSERT_TRUE(manager.m_EmbeddedData.Import(spSettings.Get()));

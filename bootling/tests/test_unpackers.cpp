@@ -105,16 +105,6 @@ std::vector<PackageFile> AllArchives()
             {L"ProductScanner.7z", Archive(L"extra.7z"), ZIRA::eFileType_AuxPackage}};
 }
 
-CSmartPtr<IKeyValueCollection> NewCollection()
-{
-    CSmartPtr<IObjectBase> spObject;
-    spObject.Attach(CreateKeyValueCollectionImpl());
-    CSmartPtr<IKeyValueCollection> sp;
-    if (spObject)
-        spObject->QueryInterface(IKeyValueCollection::kIid, sp.ReceiveVoid());
-    return sp;
-}
-
 // The whole content of the stream under the key, read from its position 0.
 std::string StreamContent(IKeyValueCollection* pStreams, DWORD dwKey)
 {
@@ -205,7 +195,7 @@ TEST_F(UnpackerTest, FirstRunUnpacksStubAndUIAndHandsOnTheStreams)
     ASSERT_TRUE(kqtest::WriteFileBytes(m_strCache + L"\\stale.txt", "stale"));
 
     CCapturedTrace trace;
-    CSmartPtr<IKeyValueCollection> spStreams = NewCollection();
+    CSmartPtr<IKeyValueCollection> spStreams = NewKeyValueCollection();
     CInstallUnpacker unpacker;
     ASSERT_EQ(unpacker.ExtractPackage(spStreams.Get(), m_strCache.c_str(), strPackage.c_str()), S_OK);
 
@@ -242,7 +232,7 @@ TEST_F(UnpackerTest, SecondRunKeepsTheCacheAndStillHandsOnTheStreams)
     const std::vector<PackageFile> files = AllArchives();
     const std::wstring strPackage = WritePackage(m_stub, files);
     {
-        CSmartPtr<IKeyValueCollection> spStreams = NewCollection();
+        CSmartPtr<IKeyValueCollection> spStreams = NewKeyValueCollection();
         CInstallUnpacker first;
         ASSERT_EQ(first.ExtractPackage(spStreams.Get(), m_strCache.c_str(), strPackage.c_str()), S_OK);
     }
@@ -251,7 +241,7 @@ TEST_F(UnpackerTest, SecondRunKeepsTheCacheAndStillHandsOnTheStreams)
     ASSERT_TRUE(kqtest::WriteFileBytes(m_strCache + L"\\mine.txt", "kept"));
 
     CCapturedTrace trace;
-    CSmartPtr<IKeyValueCollection> spStreams = NewCollection();
+    CSmartPtr<IKeyValueCollection> spStreams = NewKeyValueCollection();
     CInstallUnpacker second;
     ASSERT_EQ(second.ExtractPackage(spStreams.Get(), m_strCache.c_str(), strPackage.c_str()), S_OK);
     EXPECT_TRUE(second.m_bExtractedBefore);
@@ -270,7 +260,7 @@ TEST_F(UnpackerTest, UnsignedProgramGetsAnEmptySecurityEntry)
     const std::string stub = UnsignedStub(kqtest::ExeFolder() + L"Bootling.exe");
     ASSERT_FALSE(stub.empty());
     const std::wstring strPackage = WritePackage(stub, AllArchives());
-    CSmartPtr<IKeyValueCollection> spStreams = NewCollection();
+    CSmartPtr<IKeyValueCollection> spStreams = NewKeyValueCollection();
     CInstallUnpacker unpacker;
     ASSERT_EQ(unpacker.ExtractPackage(spStreams.Get(), m_strCache.c_str(), strPackage.c_str()), S_OK);
     const std::wstring strCacheStub = m_strCache + L"\\CacheStub.exe";
@@ -287,7 +277,7 @@ TEST_F(UnpackerTest, PackageWithoutUIArchive)
     files.erase(files.begin());
     files.pop_back();
     CCapturedTrace trace;
-    CSmartPtr<IKeyValueCollection> spStreams = NewCollection();
+    CSmartPtr<IKeyValueCollection> spStreams = NewKeyValueCollection();
     CInstallUnpacker unpacker;
     ASSERT_EQ(unpacker.ExtractPackage(spStreams.Get(), m_strCache.c_str(), WritePackage(m_stub, files).c_str()), S_OK);
     EXPECT_EQ(trace.Count(L"Extracting: UIPackage"), 0u);
@@ -303,7 +293,7 @@ TEST_F(UnpackerTest, FailedRunLeavesNoMarker)
     std::vector<PackageFile> files = AllArchives();
     files[0].data = PatternBytes(5000, 3);  // no 7z archive
     CCapturedTrace trace;
-    CSmartPtr<IKeyValueCollection> spStreams = NewCollection();
+    CSmartPtr<IKeyValueCollection> spStreams = NewKeyValueCollection();
     CInstallUnpacker unpacker;
     EXPECT_EQ(unpacker.ExtractPackage(spStreams.Get(), m_strCache.c_str(), WritePackage(m_stub, files).c_str()),
               static_cast<HRESULT>(0x80047C73));

@@ -7,6 +7,16 @@ IObjectBase* CreateKeyValueCollectionImpl()
     return static_cast<IKeyValueCollection*>(new (std::nothrow) CKeyValueCollectionImpl);
 }
 
+CSmartPtr<IKeyValueCollection> NewKeyValueCollection()
+{
+    CSmartPtr<IObjectBase> spObject;
+    spObject.Attach(CreateKeyValueCollectionImpl());
+    CSmartPtr<IKeyValueCollection> spCollection;
+    if (spObject)
+        spCollection.QueryFrom(spObject.Get());
+    return spCollection;
+}
+
 IObjectBase* CKeyValueCollectionImpl::CreateSame() const
 {
     return CreateKeyValueCollectionImpl();

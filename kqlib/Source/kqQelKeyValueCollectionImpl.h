@@ -1,6 +1,7 @@
 // The key-value collection: typed values under DWORD keys, kept in ascending key order
 // (class id = IKeyValueCollection::kIid).
 #pragma once
+#include "kqSmartPtr.h"
 #include <map>
 #include <memory>
 #include "kqValueCollectionImpl.h"
@@ -31,3 +32,5 @@ private:
 
 // A new empty key-value collection with one reference, or nullptr when memory runs out.
 IObjectBase* CreateKeyValueCollectionImpl();
+// The same, held by a smart pointer to its collection interface (empty when memory runs out).
+CSmartPtr<IKeyValueCollection> NewKeyValueCollection();

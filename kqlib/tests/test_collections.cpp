@@ -15,15 +15,6 @@
 
 namespace {
 
-CSmartPtr<IKeyValueCollection> NewKeyValues()
-{
-    CSmartPtr<IObjectBase> spObject;
-    spObject.Attach(CreateKeyValueCollectionImpl());
-    CSmartPtr<IKeyValueCollection> spCollection;
-    spCollection.QueryFrom(spObject.Get());
-    return spCollection;
-}
-
 CSmartPtr<IIndexValueCollection> NewIndexValues()
 {
     CSmartPtr<IObjectBase> spObject;
@@ -56,7 +47,7 @@ protected:
 
 TEST_F(Collections, InterfacesShareOnePointer)
 {
-    auto spKeys = NewKeyValues();
+    auto spKeys = NewKeyValueCollection();
     ASSERT_TRUE(spKeys);
     CSmartPtr<IValueCollection> spShared;
     ASSERT_EQ(KQ_OK, spShared.QueryFrom(spKeys.Get()));
@@ -73,7 +64,7 @@ TEST_F(Collections, InterfacesShareOnePointer)
 
 TEST_F(Collections, ConversionsOnGet)
 {
-    auto spKeys = NewKeyValues();
+    auto spKeys = NewKeyValueCollection();
     ASSERT_TRUE(spKeys->SetDWord(7, 0xFFFFFFFE));
     LONG l = 0;
     LONGLONG ll = 0;
@@ -99,7 +90,7 @@ TEST_F(Collections, ConversionsOnGet)
 TEST_F(Collections, ConversionTable)
 {
     // For each stored type: what every numeric get yields (or fails).
-    auto spKeys = NewKeyValues();
+    auto spKeys = NewKeyValueCollection();
     ASSERT_TRUE(spKeys->SetChar(1, -1));
     ASSERT_TRUE(spKeys->SetShort(2, -1));
     ASSERT_TRUE(spKeys->SetInt64(3, -1));
@@ -172,7 +163,7 @@ TEST_F(Collections, ConversionTable)
 
 TEST_F(Collections, StringsSizesAndBuffers)
 {
-    auto spKeys = NewKeyValues();
+    auto spKeys = NewKeyValueCollection();
     ASSERT_TRUE(spKeys->SetDWord(5, 1));
     ASSERT_TRUE(spKeys->SetStringW(5, L"abc"));
     EXPECT_EQ(eValueType_StringW, spKeys->GetType(5));
@@ -217,7 +208,7 @@ TEST_F(Collections, StringsSizesAndBuffers)
 
 TEST_F(Collections, BinaryValues)
 {
-    auto spKeys = NewKeyValues();
+    auto spKeys = NewKeyValueCollection();
     EXPECT_FALSE(spKeys->SetBinary(1, nullptr, 4));
     ASSERT_TRUE(spKeys->SetBinary(1, "\x01\x02\x03\x04\x05", 5));
     BYTE ab[4] = {};
@@ -233,7 +224,7 @@ TEST_F(Collections, BinaryValues)
 
 TEST_F(Collections, EnumerationIsInAscendingKeyOrder)
 {
-    auto spKeys = NewKeyValues();
+    auto spKeys = NewKeyValueCollection();
     spKeys->SetByte(0x4E, 1);
     spKeys->SetByte(0, 1);
     spKeys->SetByte(0x14, 1);
@@ -255,7 +246,7 @@ TEST_F(Collections, EnumerationIsInAscendingKeyOrder)
 
 TEST_F(Collections, DirtyFlag)
 {
-    auto spKeys = NewKeyValues();
+    auto spKeys = NewKeyValueCollection();
     CSmartPtr<ISerialize> spSerialize;
     spSerialize.QueryFrom(spKeys.Get());
     EXPECT_FALSE(spSerialize->IsDirty());
@@ -267,7 +258,7 @@ TEST_F(Collections, DirtyFlag)
 
 TEST_F(Collections, EmptyCollectionSavesNineteenBytes)
 {
-    auto spKeys = NewKeyValues();
+    auto spKeys = NewKeyValueCollection();
     Bytes expected = {6, 1, 0, 0, 0, 10, 1, 10, 0, 6, 1, 0, 0, 0, 3, 0, 0, 0, 0};
     EXPECT_EQ(expected, SavedBytes(spKeys.Get()));
     CSmartPtr<ISerialize> spSerialize;
@@ -300,7 +291,7 @@ TEST_F(Collections, EmbeddedSettingsLayoutLoads)
     size_t cbCollection = bytes.size();
     bytes.resize(cbCollection + 64, 0);
 
-    auto spKeys = NewKeyValues();
+    auto spKeys = NewKeyValueCollection();
     CSmartPtr<CMemoryStreamImpl> spStream = StreamOf(bytes);
     CSmartPtr<ISerialize> spSerialize;
     spSerialize.QueryFrom(spKeys.Get());
@@ -338,12 +329,12 @@ TEST_F(Collections, FailedLoadsLeaveTheCollectionEmpty)
     countTooHigh[15] = 2;
     for (const Bytes& bytes : {version2, mapVersion2, badType, truncated, countTooHigh})
     {
-        auto spKeys = NewKeyValues();
+        auto spKeys = NewKeyValueCollection();
         spKeys->SetLong(100, 1);
         EXPECT_FALSE(LoadBytes(spKeys.Get(), bytes));
         EXPECT_EQ(0u, spKeys->GetCount());
     }
-    auto spKeys = NewKeyValues();
+    auto spKeys = NewKeyValueCollection();
     ASSERT_TRUE(LoadBytes(spKeys.Get(), good));
     DWORD dw = 0;
     EXPECT_TRUE(spKeys->GetDWord(7, &dw));
@@ -354,7 +345,7 @@ TEST_F(Collections, RepeatedKeyOverwrites)
 {
     Bytes bytes = {6, 1, 0, 0, 0, 10, 0, 10, 1, 6, 1, 0, 0, 0, 3, 2, 0, 0, 0};
     bytes = Concat({bytes, DWordItem(4), {1, 3, 1, 9}, DWordItem(4), {1, 6, 6, 2, 0, 0, 0}});
-    auto spKeys = NewKeyValues();
+    auto spKeys = NewKeyValueCollection();
     ASSERT_TRUE(LoadBytes(spKeys.Get(), bytes));
     EXPECT_EQ(1u, spKeys->GetCount());
     EXPECT_EQ(eValueType_Long, spKeys->GetType(4));
@@ -366,7 +357,7 @@ TEST_F(Collections, EveryTypeRoundTrips)
 {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     {
-        auto spKeys = NewKeyValues();
+        auto spKeys = NewKeyValueCollection();
         GUID guid = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
         KQBLOCK16 block = {{1, 2, 3, 4}};
         VARIANT v;
@@ -378,7 +369,7 @@ TEST_F(Collections, EveryTypeRoundTrips)
         CSmartPtr<IString> spText;
         spText.QueryFrom(spString.Get());
         spText->SetStringW(L"inner");
-        auto spInner = NewKeyValues();
+        auto spInner = NewKeyValueCollection();
         spInner->SetWord(3, 33);
         spKeys->SetBool(1, true);
         spKeys->SetChar(2, -3);
@@ -406,7 +397,7 @@ TEST_F(Collections, EveryTypeRoundTrips)
         spSerialize.QueryFrom(spKeys.Get());
         EXPECT_EQ(bytes.size(), spSerialize->GetSizeMax());
 
-        auto spBack = NewKeyValues();
+        auto spBack = NewKeyValueCollection();
         ASSERT_TRUE(LoadBytes(spBack.Get(), bytes));
         EXPECT_EQ(bytes, SavedBytes(spBack.Get()));
         for (DWORD dwKey = 1; dwKey <= 17; ++dwKey)
@@ -443,7 +434,7 @@ TEST_F(Collections, EveryTypeRoundTrips)
 
 TEST_F(Collections, ObjectOfAnUnknownClassFailsTheLoad)
 {
-    auto spKeys = NewKeyValues();
+    auto spKeys = NewKeyValueCollection();
     CSmartPtr<IObjectBase> spMemory;
     spMemory.Attach(CreateMemoryImpl());
     ASSERT_TRUE(spKeys->SetObjectRef(1, spMemory.Get()));
@@ -452,7 +443,7 @@ TEST_F(Collections, ObjectOfAnUnknownClassFailsTheLoad)
     auto it = std::search(bytes.begin(), bytes.end(), reinterpret_cast<BYTE*>(&clsid), reinterpret_cast<BYTE*>(&clsid) + 16);
     ASSERT_NE(bytes.end(), it);
     *it ^= 0xFF;
-    auto spBack = NewKeyValues();
+    auto spBack = NewKeyValueCollection();
     EXPECT_FALSE(LoadBytes(spBack.Get(), bytes));
     EXPECT_EQ(0u, spBack->GetCount());
 }
@@ -460,11 +451,11 @@ TEST_F(Collections, ObjectOfAnUnknownClassFailsTheLoad)
 TEST_F(Collections, ObjectNestingIsBounded)
 {
     // A chain of collections nested far deeper than a load accepts is refused, with no crash.
-    auto spTop = NewKeyValues();
+    auto spTop = NewKeyValueCollection();
     CSmartPtr<IKeyValueCollection> spCurrent = spTop;
     for (int i = 0; i < CArchive::kMaxObjectDepth + 5; ++i)
     {
-        auto spChild = NewKeyValues();
+        auto spChild = NewKeyValueCollection();
         ASSERT_TRUE(spCurrent->SetObjectRef(1, spChild.Get()));
         spCurrent = spChild;
     }
@@ -472,7 +463,7 @@ TEST_F(Collections, ObjectNestingIsBounded)
     EXPECT_TRUE(SavedBytes(spTop.Get()).empty());
 
     // A collection that holds itself cannot be saved without end.
-    auto spSelf = NewKeyValues();
+    auto spSelf = NewKeyValueCollection();
     ASSERT_TRUE(spSelf->SetObjectRef(1, spSelf.Get()));
     EXPECT_TRUE(SavedBytes(spSelf.Get()).empty());
     spSelf->RemoveAll();  // breaks the reference cycle
@@ -480,7 +471,7 @@ TEST_F(Collections, ObjectNestingIsBounded)
 
 TEST_F(Collections, CloneObjectsDecidesSharing)
 {
-    auto spKeys = NewKeyValues();
+    auto spKeys = NewKeyValueCollection();
     CSmartPtr<IObjectBase> spString;
     spString.Attach(CreateStringImpl());
     ASSERT_TRUE(spKeys->SetObjectRef(1, spString.Get()));
@@ -498,13 +489,13 @@ TEST_F(Collections, CloneObjectsDecidesSharing)
 
 TEST_F(Collections, CopyFromAndClone)
 {
-    auto spSource = NewKeyValues();
+    auto spSource = NewKeyValueCollection();
     spSource->SetConvertOnGet(false);
     spSource->SetStringA(1, "a");
     spSource->SetStringW(2, L"bb");
     spSource->SetBinary(3, "\x01", 1);
     spSource->SetDouble(4, 2.5);
-    auto spTarget = NewKeyValues();
+    auto spTarget = NewKeyValueCollection();
     spTarget->SetLong(77, 1);
     CSmartPtr<IClone> spClone;
     spClone.QueryFrom(spTarget.Get());
@@ -520,7 +511,7 @@ TEST_F(Collections, CopyFromAndClone)
     EXPECT_EQ(SavedBytes(spSource.Get()), SavedBytes(spCopy.Get()));
 
     // A source with an empty Binary or an Empty value cannot be copied.
-    auto spBad = NewKeyValues();
+    auto spBad = NewKeyValueCollection();
     spBad->SetBinary(1, nullptr, 0);
     EXPECT_FALSE(spClone->CopyFrom(spBad.Get()));
     EXPECT_EQ(0u, spTarget->GetCount());
@@ -585,7 +576,7 @@ TEST_F(Collections, ClassIdCreation)
 
 TEST_F(Collections, ConcurrentSetsAndGets)
 {
-    auto spKeys = NewKeyValues();
+    auto spKeys = NewKeyValueCollection();
     std::vector<std::thread> threads;
     for (DWORD t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {

@@ -94,10 +94,7 @@ TEST(Digest, StoredAsObjectValueAndRecreatedByClassId)
     // The class registry knows the four digest classes from its start.
     for (int i = 0; i < 4; ++i)
         ASSERT_TRUE(GetInstanceFactory()->IsAvailable(g_aDigestClasses[i].clsid)) << i;
-    CSmartPtr<IObjectBase> spObject;
-    spObject.Attach(CreateKeyValueCollectionImpl());
-    CSmartPtr<IKeyValueCollection> spKeys;
-    spKeys.QueryFrom(spObject.Get());
+    CSmartPtr<IKeyValueCollection> spKeys = NewKeyValueCollection();
     auto spDigest = NewDigest(3);
     BYTE ab[32];
     memset(ab, 0x33, sizeof(ab));
@@ -105,11 +102,8 @@ TEST(Digest, StoredAsObjectValueAndRecreatedByClassId)
     ASSERT_TRUE(spKeys->SetObjectRef(9, spDigest.Get()));
     Bytes bytes = SavedBytes(spKeys.Get());
     ASSERT_FALSE(bytes.empty());
-    CSmartPtr<IObjectBase> spBack;
-    spBack.Attach(CreateKeyValueCollectionImpl());
-    ASSERT_TRUE(LoadBytes(spBack.Get(), bytes));
-    CSmartPtr<IKeyValueCollection> spBackKeys;
-    spBackKeys.QueryFrom(spBack.Get());
+    CSmartPtr<IKeyValueCollection> spBackKeys = NewKeyValueCollection();
+    ASSERT_TRUE(LoadBytes(spBackKeys.Get(), bytes));
     CSmartPtr<IObjectBase> spValue;
     ASSERT_TRUE(spBackKeys->GetObjectRef(9, spValue.Receive()));
     CSmartPtr<IDigest> spBackDigest;

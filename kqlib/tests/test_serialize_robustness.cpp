@@ -49,20 +49,11 @@ SIZE_T PeakCommit()
     return K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters)) ? counters.PeakPagefileUsage : 0;
 }
 
-CSmartPtr<IKeyValueCollection> NewKeyValues()
-{
-    CSmartPtr<IObjectBase> spObject;
-    spObject.Attach(CreateKeyValueCollectionImpl());
-    CSmartPtr<IKeyValueCollection> spKeys;
-    spKeys.QueryFrom(spObject.Get());
-    return spKeys;
-}
-
 // Valid saved collections that cover every value type, nested objects and arrays.
 std::vector<Bytes> Samples()
 {
     std::vector<Bytes> samples;
-    auto spKeys = NewKeyValues();
+    auto spKeys = NewKeyValueCollection();
     GUID guid = {0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
     KQBLOCK16 block = {{1, 2, 3, 4}};
     spKeys->SetBool(0, true);
@@ -111,7 +102,7 @@ std::vector<Bytes> Samples()
     spDigest.Attach(CreateDigest20Impl());
     spKeys->SetObjectRef(18, spDigest.Get());
     // Nested collections, three deep, one of them an index collection.
-    auto spInner = NewKeyValues();
+    auto spInner = NewKeyValueCollection();
     spInner->SetStringA(1, "inner");
     CSmartPtr<IObjectBase> spListObject;
     spListObject.Attach(CreateIndexValueCollectionImpl());

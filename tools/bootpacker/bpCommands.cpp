@@ -48,14 +48,6 @@ std::string Hex64(ULONGLONG ullValue)
     return sz;
 }
 
-// A new empty key-value collection.
-bool NewCollection(CSmartPtr<IKeyValueCollection>& spCollection)
-{
-    CSmartPtr<IObjectBase> spObject;
-    spObject.Attach(CreateKeyValueCollectionImpl());
-    return spObject && SUCCEEDED(spObject->QueryInterface(IKeyValueCollection::kIid, spCollection.ReceiveVoid()));
-}
-
 // Removes the files it names when it goes, unless told to keep them.
 class CTemporaryFiles
 {
@@ -75,7 +67,8 @@ private:
 bool ReadPackageSettings(const std::wstring& strPackage, CSmartPtr<IKeyValueCollection>& spSettings, bool* pbFound,
                          std::string& strError)
 {
-    if (!NewCollection(spSettings)) {
+    spSettings = NewKeyValueCollection();
+    if (!spSettings) {
         strError = "out of memory";
         return false;
     }
@@ -187,7 +180,8 @@ bool ParseBuild(const Arguments& args, BuildOptions& options, std::string& strEr
 bool LoadSettingsFile(const std::wstring& strPath, CSmartPtr<IKeyValueCollection>& spSettings, std::string& strError)
 {
     Json document;
-    if (!NewCollection(spSettings)) {
+    spSettings = NewKeyValueCollection();
+    if (!spSettings) {
         strError = "out of memory";
         return false;
     }

@@ -33,11 +33,8 @@ bool WriteEmbeddedSettings(const std::wstring& strPath, IKeyValueCollection* pCo
         return false;
     }
     // Replace, not merge: keys the file has that the collection lacks go first.
-    CSmartPtr<IObjectBase> spOld;
-    spOld.Attach(CreateKeyValueCollectionImpl());
-    CSmartPtr<IKeyValueCollection> spOldCollection;
-    if (!spOld || FAILED(spOld->QueryInterface(IKeyValueCollection::kIid, spOldCollection.ReceiveVoid())) ||
-        !extender.GetCollection(spOldCollection.Get())) {
+    CSmartPtr<IKeyValueCollection> spOldCollection = NewKeyValueCollection();
+    if (!spOldCollection || !extender.GetCollection(spOldCollection.Get())) {
         strError = strSource + ": the present settings cannot be read";
         return false;
     }

@@ -385,16 +385,14 @@ bool SetValueAt(IKeyValueCollection* pCollection, DWORD dwKey, BYTE bType, const
             strError = strWhere + ": settings nested deeper than " + std::to_string(kMaxNesting) + " levels";
             return false;
         }
-        CSmartPtr<IObjectBase> spNested;
-        spNested.Attach(CreateKeyValueCollectionImpl());
-        CSmartPtr<IKeyValueCollection> spNestedCollection;
-        if (!spNested || FAILED(spNested->QueryInterface(IKeyValueCollection::kIid, spNestedCollection.ReceiveVoid()))) {
+        CSmartPtr<IKeyValueCollection> spNestedCollection = NewKeyValueCollection();
+        if (!spNestedCollection) {
             strError = strWhere + ": out of memory";
             return false;
         }
         if (!LoadSettingsAt(value, strWhere, spNestedCollection.Get(), nDepth + 1, strError))
             return false;
-        return pCollection->SetObjectRef(dwKey, spNested.Get()) ? true : setFailed();
+        return pCollection->SetObjectRef(dwKey, spNestedCollection.Get()) ? true : setFailed();
     }
     default:
         return wrongType();

@@ -21,17 +21,6 @@ const DWORD kHeaderSizeV0 = 8;
 // The fixed header of a WIN_CERTIFICATE (length, revision, type).
 const DWORD kCertificateHeaderSize = 8;
 
-// A new empty key-value collection, or an empty reference when memory runs out.
-CSmartPtr<IKeyValueCollection> NewCollection()
-{
-    CSmartPtr<IObjectBase> spObject;
-    spObject.Attach(CreateKeyValueCollectionImpl());
-    CSmartPtr<IKeyValueCollection> spCollection;
-    if (spObject)
-        spCollection.QueryFrom(spObject.Get());
-    return spCollection;
-}
-
 }  // namespace
 
 DWORD CFileDataExtender::HashPayload(const void* pData, DWORD dwSize)
@@ -45,7 +34,7 @@ bool CFileDataExtender::EnsureCollection()
 {
     if (m_spCollection)
         return true;
-    m_spCollection = NewCollection();
+    m_spCollection = NewKeyValueCollection();
     if (!m_spCollection) {
         TraceError(L"ZIRA::CFileDataExtender::Initialize(64) : out of memory");
         return false;
@@ -393,7 +382,7 @@ bool CFileDataExtender::Import(const wchar_t* pszFileName)
     }
     if (!spStream->GetFile().Open(pszFileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0))
         return false;
-    CSmartPtr<IKeyValueCollection> spLoaded = NewCollection();
+    CSmartPtr<IKeyValueCollection> spLoaded = NewKeyValueCollection();
     if (!spLoaded) {
         TraceError(L"ZIRA::CFileDataExtender::Import(492) : out of memory");
         return false;

@@ -9,6 +9,7 @@
 #include "kqMemoryArchive.h"
 #include "kqPathUtils.h"
 #include "kqSmartPtr.h"
+#include "kqSystemError.h"
 #include "kqTrace.h"
 
 namespace ZIRA {
@@ -22,13 +23,6 @@ constexpr DWORD kCopyBlockSize = 16384;
 constexpr ULONGLONG kMinEntryBytes = (1 + 4) + (1 + 8) + (1 + 4);
 
 // A system error as an HRESULT. A failure that left no system error still fails.
-HRESULT ResultOfError(DWORD dwError)
-{
-    if (static_cast<LONG>(dwError) > 0)
-        return static_cast<HRESULT>((dwError & 0xFFFF) | 0x80070000);
-    return E_UNEXPECTED;
-}
-
 bool OpenPackageFile(CFile& file, const wchar_t* pszPath)
 {
     return file.Open(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
@@ -125,12 +119,12 @@ HRESULT CFilePacker::Extract(const wchar_t* pszPath)
     CFile& file = spPackage->GetFile();
     if (!OpenPackageFile(file, pszPath)) {
         TraceError(L"ZIRA::CFilePacker::Extract(652) : failed to open this file: %lu\r\n", file.GetLastError());
-        return ResultOfError(file.GetLastError());
+        return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
     }
     ULONGLONG ullFileLength = 0;
     if (!file.GetSize(&ullFileLength)) {
         TraceError(L"ZIRA::CFilePacker::Extract(655) : failed to get the file size: %lu\r\n", file.GetLastError());
-        return ResultOfError(file.GetLastError());
+        return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
     }
 
     // Each walk reads the headers of its own file, also when this object walked another before.
@@ -142,7 +136,7 @@ HRESULT CFilePacker::Extract(const wchar_t* pszPath)
     TraceInformation(L"End of EXE module: %lu", m_dwEndOfImage);
     if (!ReadU32At(file, m_dwEndOfImage, &m_dwStubSignatureSize)) {
         TraceError(L"failed to read signature size from end of PE (%lu)\r\n", file.GetLastError());
-        return ResultOfError(file.GetLastError());
+        return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
     }
     // An unsigned program has a u32 0 where the certificate would be; the table follows it, as
     // ContainsPackage expects.
@@ -157,7 +151,7 @@ HRESULT CFilePacker::Extract(const wchar_t* pszPath)
     if (GetExtractType(eFileType_Stub) == eExtractType_Direct) {
         if (!file.SetPosition(0)) {
             TraceError(L"ZIRA::CFilePacker::Extract(676) : failed to seek to 0 (%lu)\r\n", file.GetLastError());
-            return ResultOfError(file.GetLastError());
+            return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
         }
         HRESULT hr = OnExtractStream(eFileType_Stub, spPackage.Get(), nullptr, ullTable);
         if (FAILED(hr))
@@ -167,12 +161,12 @@ HRESULT CFilePacker::Extract(const wchar_t* pszPath)
     if (!file.SetPosition(ullTable)) {
         TraceError(L"ZIRA::CFilePacker::Extract(693) : failed to seek to %I64u (%lu)\r\n", ullTable,
                    file.GetLastError());
-        return ResultOfError(file.GetLastError());
+        return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
     }
     DWORD dwMagic = 0;
     if (!file.Read(&dwMagic, sizeof(dwMagic))) {
         TraceError(L"ZIRA::CFilePacker::Extract(701) : failed to Read signature (%lu)\r\n", file.GetLastError());
-        return ResultOfError(file.GetLastError());
+        return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
     }
     if (dwMagic != kPackageTableMagic) {
         TraceError(L"ZIRA::CFilePacker::Extract(705) : package table not found (0x%08x)\r\n", dwMagic);
@@ -181,7 +175,7 @@ HRESULT CFilePacker::Extract(const wchar_t* pszPath)
     DWORD dwVersion = 0;
     if (!file.Read(&dwVersion, sizeof(dwVersion))) {
         TraceError(L"ZIRA::CFilePacker::Extract(713) : failed to read version (%lu)\r\n", file.GetLastError());
-        return ResultOfError(file.GetLastError());
+        return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
     }
     if (dwVersion > kPackageTableVersion) {
         TraceError(L"ZIRA::CFilePacker::Extract(719) : unexpected version (%lu)\r\n", dwVersion);
@@ -190,13 +184,13 @@ HRESULT CFilePacker::Extract(const wchar_t* pszPath)
     ULONGLONG ullCount = 0;
     if (!file.Read(&ullCount, sizeof(ullCount))) {
         TraceError(L"ZIRA::CFilePacker::Extract(732) : failed to read count of files: %lu\r\n", file.GetLastError());
-        return ResultOfError(file.GetLastError());
+        return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
     }
     DWORD dwArchiveSize = 0;
     if (!file.Read(&dwArchiveSize, sizeof(dwArchiveSize))) {
         TraceError(L"ZIRA::CFilePacker::Extract(745) : failed to read pointer archive size: %lu\r\n",
                    file.GetLastError());
-        return ResultOfError(file.GetLastError());
+        return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
     }
 
     // The table is input from a file that may have been tampered with: sizes and counts must
@@ -223,7 +217,7 @@ HRESULT CFilePacker::Extract(const wchar_t* pszPath)
     }
     if (!file.Read(pArchiveData, dwArchiveSize)) {
         TraceError(L"ZIRA::CFilePacker::Extract(766) : failed to read pointer archive: %lu\r\n", file.GetLastError());
-        return ResultOfError(file.GetLastError());
+        return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
     }
     CMemoryArchive archive(memory, eArchiveMode_Load);
 
@@ -268,13 +262,13 @@ HRESULT CFilePacker::Extract(const wchar_t* pszPath)
             if (!OpenPackageFile(spOwn->GetFile(), pszPath)) {
                 TraceError(L"ZIRA::CFilePacker::Extract(814) : failed to open this file: %lu\r\n",
                            spOwn->GetFile().GetLastError());
-                return ResultOfError(spOwn->GetFile().GetLastError());
+                return HresultFromSystemError(spOwn->GetFile().GetLastError(), E_UNEXPECTED);
             }
             ULONGLONG ullPosition = 0;
             if (!file.GetPosition(&ullPosition) || !spOwn->GetFile().SetPosition(ullPosition)) {
                 TraceError(L"ZIRA::CFilePacker::Extract(820) : failed to position the stream: %lu\r\n",
                            file.GetLastError());
-                return ResultOfError(file.GetLastError());
+                return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
             }
             spOwn->SetBase();
             spOwn->SetLimit(ullSize);
@@ -285,7 +279,7 @@ HRESULT CFilePacker::Extract(const wchar_t* pszPath)
             if (!file.Seek(static_cast<LONGLONG>(ullSize), FILE_CURRENT)) {
                 TraceError(L"ZIRA::CFilePacker::Extract(831) : failed to seek past %s (%lu)\r\n", strName.c_str(),
                            file.GetLastError());
-                return ResultOfError(file.GetLastError());
+                return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
             }
             break;
         }
@@ -294,7 +288,7 @@ HRESULT CFilePacker::Extract(const wchar_t* pszPath)
             if (!file.Seek(static_cast<LONGLONG>(ullSize), FILE_CURRENT)) {
                 TraceError(L"ZIRA::CFilePacker::Extract(838) : failed to seek past %s (%lu)\r\n", strName.c_str(),
                            file.GetLastError());
-                return ResultOfError(file.GetLastError());
+                return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
             }
             continue;
 
@@ -304,7 +298,7 @@ HRESULT CFilePacker::Extract(const wchar_t* pszPath)
             if (!file.Seek(static_cast<LONGLONG>(ullSize), FILE_CURRENT)) {
                 TraceError(L"ZIRA::CFilePacker::Extract(846) : failed to seek past %s (%lu)\r\n", strName.c_str(),
                            file.GetLastError());
-                return ResultOfError(file.GetLastError());
+                return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
             }
             hr = OnExtractStream(dwFileType, spPackage.Get(), strName.c_str(), ullSize);
             break;
@@ -337,14 +331,14 @@ HRESULT CFilePacker::WriteStreamToDisk(const wchar_t* pszPath, IByteStream* pStr
         const DWORD dwError = ::GetLastError();
         TraceError(L"ZIRA::CFilePacker::WriteStreamToDisk(888) : failed to create directory: %s (%lu)",
                    strFolder.c_str(), dwError);
-        return dwError != 0 ? ResultOfError(dwError) : E_ACCESSDENIED;
+        return dwError != 0 ? HresultFromSystemError(dwError, E_UNEXPECTED) : E_ACCESSDENIED;
     }
 
     CFile output;
     if (!output.Open(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN)) {
         TraceError(L"ZIRA::CFilePacker::WriteStreamToDisk(903) : failed to create file: %lu\r\n",
                    output.GetLastError());
-        return output.GetLastError() != 0 ? ResultOfError(output.GetLastError()) : E_ACCESSDENIED;
+        return output.GetLastError() != 0 ? HresultFromSystemError(output.GetLastError(), E_UNEXPECTED) : E_ACCESSDENIED;
     }
 
     std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[kCopyBlockSize]);
@@ -358,12 +352,12 @@ HRESULT CFilePacker::WriteStreamToDisk(const wchar_t* pszPath, IByteStream* pStr
         if (!pStream->Read(buffer.get(), kCopyBlockSize)) {
             const DWORD dwError = StreamError(pStream);
             TraceError(L"ZIRA::CFilePacker::WriteStreamToDisk(931) : failed to read file: %lu\r\n", dwError);
-            return ResultOfError(dwError);
+            return HresultFromSystemError(dwError, E_UNEXPECTED);
         }
         if (!output.Write(buffer.get(), kCopyBlockSize)) {
             TraceError(L"ZIRA::CFilePacker::WriteStreamToDisk(939) : failed to write to output file: %lu)\r\n",
                        output.GetLastError());
-            return ResultOfError(output.GetLastError());
+            return HresultFromSystemError(output.GetLastError(), E_UNEXPECTED);
         }
         ullRemaining -= kCopyBlockSize;
     }
@@ -372,12 +366,12 @@ HRESULT CFilePacker::WriteStreamToDisk(const wchar_t* pszPath, IByteStream* pStr
         if (!pStream->Read(buffer.get(), dwRest)) {
             const DWORD dwError = StreamError(pStream);
             TraceError(L"ZIRA::CFilePacker::WriteStreamToDisk(960) : failed to read file: %lu\r\n", dwError);
-            return ResultOfError(dwError);
+            return HresultFromSystemError(dwError, E_UNEXPECTED);
         }
         if (!output.Write(buffer.get(), dwRest)) {
             TraceError(L"ZIRA::CFilePacker::WriteStreamToDisk(968) : failed to write to output file: %lu)\r\n",
                        output.GetLastError());
-            return ResultOfError(output.GetLastError());
+            return HresultFromSystemError(output.GetLastError(), E_UNEXPECTED);
         }
     }
     output.Close();

@@ -7,16 +7,12 @@
 #include "ZIRA_RightsChecker.h"
 #include "ZIRA_SystemCalls.h"
 #include "kqFormatString.h"
+#include "kqSystemError.h"
 #include "kqTrace.h"
 
 namespace ZIRA {
 
 namespace {
-
-HRESULT FromSystemError(LONG lError)
-{
-    return lError > 0 ? static_cast<HRESULT>((static_cast<DWORD>(lError) & 0xFFFF) | 0x80070000) : lError;
-}
 
 bool IsSeparator(wchar_t ch)
 {
@@ -81,7 +77,7 @@ HRESULT CRegistry::EnsureOpen(HKEY hHive, const wchar_t* pszPath, bool bCreate)
         if (lError == ERROR_SUCCESS)
             return S_OK;
     }
-    return FromSystemError(lError);
+    return HresultFromSystemError(static_cast<DWORD>(lError), S_OK);
 }
 
 bool CRegistry::SplitKeyPath(const std::wstring& strPath, std::vector<std::wstring>& components)

@@ -13,6 +13,7 @@
 #include "kqPathUtils.h"
 #include "kqSplitPath.h"
 #include "kqStringConvert.h"
+#include "kqSystemError.h"
 #include "kqTrace.h"
 
 namespace ZIRA {
@@ -20,12 +21,6 @@ namespace ZIRA {
 namespace {
 
 std::atomic<HMODULE> g_hResourceModule{nullptr};
-
-HRESULT FromSystemError(DWORD dwError)
-{
-    return static_cast<LONG>(dwError) > 0 ? static_cast<HRESULT>((dwError & 0xFFFF) | 0x80070000)
-                                          : static_cast<HRESULT>(dwError);
-}
 
 bool IsUsablePath(const wchar_t* pszPath)
 {
@@ -134,7 +129,7 @@ HRESULT CUtils::ExecuteProgramEx(DWORD* pdwExitCode, const wchar_t* pszProgram, 
                             &process)) {
             DWORD dwError = GetLastError();
             TraceError(L"ZIRA::CUtils::ExecuteProgramEx(405) : failed to launch: 0x%08x", dwError);
-            return FromSystemError(dwError);
+            return HresultFromSystemError(dwError, S_OK);
         }
         TraceInformation(L"Create process succeeded");
         HRESULT hr = S_OK;
@@ -149,7 +144,7 @@ HRESULT CUtils::ExecuteProgramEx(DWORD* pdwExitCode, const wchar_t* pszProgram, 
             if (!GetExitCodeProcess(process.hProcess, &dwExitCode)) {
                 DWORD dwError = GetLastError();
                 TraceError(L"ZIRA::CUtils::ExecuteProgramEx(395) : GetExitCodeProcess failed: 0x%08x", dwError);
-                hr = FromSystemError(dwError);
+                hr = HresultFromSystemError(dwError, S_OK);
             } else {
                 TraceInformation(L"Process returned: 0x%08x", dwExitCode);
                 *pdwExitCode = dwExitCode;
@@ -383,7 +378,7 @@ HRESULT CUtils::DeleteFileW(const wchar_t* pszPath, bool bAllowRestart)
                        dwScheduleError);
             if (dwScheduleError == ERROR_ACCESS_DENIED)
                 TraceFileSecurity(strPath, pszFolder);
-            return FromSystemError(dwScheduleError);
+            return HresultFromSystemError(dwScheduleError, S_OK);
         }
         TraceError(L"ZIRA::CUtils::DeleteFileW(1094) : failed to delete file: %s (%lu)", pszPath, dwError);
         if (dwError == ERROR_ACCESS_DENIED) {
@@ -398,7 +393,7 @@ HRESULT CUtils::DeleteFileW(const wchar_t* pszPath, bool bAllowRestart)
             return S_OK;
         if (dwError == ERROR_ACCESS_DENIED || dwRetryError == ERROR_ACCESS_DENIED)
             TraceFileSecurity(strPath, pszFolder);
-        return FromSystemError(dwError);
+        return HresultFromSystemError(dwError, S_OK);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -591,7 +586,7 @@ HRESULT CUtils::WriteFallbackLanguage(const wchar_t* pszFolder, const wchar_t* p
             DWORD dwError = GetLastError();
             TraceError(L"ZIRA::CUtils::WriteFallbackLanguage(%d) : failed to create %s (%lu)", __LINE__,
                        strFile.c_str(), dwError);
-            return FromSystemError(dwError);
+            return HresultFromSystemError(dwError, S_OK);
         }
         DWORD cbWritten = 0;
         BOOL bWritten = WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten, nullptr);
@@ -600,7 +595,7 @@ HRESULT CUtils::WriteFallbackLanguage(const wchar_t* pszFolder, const wchar_t* p
         if (!bWritten || cbWritten != bytes.size()) {
             TraceError(L"ZIRA::CUtils::WriteFallbackLanguage(%d) : failed to write %s (%lu)", __LINE__,
                        strFile.c_str(), dwError);
-            return dwError ? FromSystemError(dwError) : E_FAIL;
+            return HresultFromSystemError(dwError, E_FAIL);
         }
         TraceInformation(L"%s created for %s", strFile.c_str(), strLanguage.c_str());
         return S_OK;

@@ -100,15 +100,6 @@ std::vector<BYTE> MakeImage(WORD wMagic, size_t nt = 0x80)
     return image;
 }
 
-CSmartPtr<IKeyValueCollection> NewCollection()
-{
-    CSmartPtr<IObjectBase> spObject;
-    spObject.Attach(CreateKeyValueCollectionImpl());
-    CSmartPtr<IKeyValueCollection> spCollection;
-    spCollection.QueryFrom(spObject.Get());
-    return spCollection;
-}
-
 // The saved form of a collection, as the block's payload holds it.
 std::vector<BYTE> Serialize(IKeyValueCollection* pCollection)
 {
@@ -125,7 +116,7 @@ std::vector<BYTE> Serialize(IKeyValueCollection* pCollection)
 // A collection with a text of nChars characters besides a number and a flag.
 CSmartPtr<IKeyValueCollection> Settings(size_t nChars, DWORD dwNumber)
 {
-    CSmartPtr<IKeyValueCollection> spCollection = NewCollection();
+    CSmartPtr<IKeyValueCollection> spCollection = NewKeyValueCollection();
     spCollection->SetDWord(kKeyNumber, dwNumber);
     spCollection->SetBool(kKeyFlag, true);
     spCollection->SetStringW(kKeyText, std::wstring(nChars, L'x').c_str());
@@ -319,7 +310,7 @@ TEST_P(UnsignedTest, PaddingRaisesTheUsedSizeToAMultipleOf16)
     bool bSeenNoPadding = false;
     for (DWORD dwLength = 1; dwLength <= 16; ++dwLength) {
         SCOPED_TRACE(dwLength);
-        CSmartPtr<IKeyValueCollection> spWanted = NewCollection();
+        CSmartPtr<IKeyValueCollection> spWanted = NewKeyValueCollection();
         std::vector<BYTE> data(dwLength, 0xEE);
         spWanted->SetBinary(kKeyBinary, data.data(), dwLength);
         ASSERT_TRUE(extender.Import(spWanted.Get()));
@@ -560,7 +551,7 @@ TEST_F(DataExtenderTest, ExportImportAndCopies)
 
     CFileDataExtender target;
     ASSERT_TRUE(target.Import(strExport.c_str()));
-    CSmartPtr<IKeyValueCollection> spCopy = NewCollection();
+    CSmartPtr<IKeyValueCollection> spCopy = NewKeyValueCollection();
     spCopy->SetDWord(999, 1);
     ASSERT_TRUE(target.GetCollection(spCopy.Get()));
     EXPECT_EQ(exported, Serialize(spCopy.Get()));

@@ -10,16 +10,6 @@
 
 namespace {
 
-CSmartPtr<IKeyValueCollection> NewCollection()
-{
-    CSmartPtr<IObjectBase> spObject;
-    spObject.Attach(CreateKeyValueCollectionImpl());
-    CSmartPtr<IKeyValueCollection> spCollection;
-    if (spObject)
-        spObject->QueryInterface(IKeyValueCollection::kIid, spCollection.ReceiveVoid());
-    return spCollection;
-}
-
 Json Parse(const char* pszText)
 {
     Json doc;
@@ -31,7 +21,7 @@ Json Parse(const char* pszText)
 // Loads the text, expecting failure; the message.
 std::string LoadError(const char* pszText)
 {
-    auto spCollection = NewCollection();
+    auto spCollection = NewKeyValueCollection();
     std::string strError;
     EXPECT_FALSE(LoadSettingsJson(Parse(pszText), "settings.json", spCollection.Get(), strError)) << pszText;
     return strError;
@@ -117,7 +107,7 @@ TEST(SettingsJson, EveryTypeRoundTrips)
         "1017": {"type": "bool", "value": true}
     })";
     const Json input = Parse(pszText);
-    auto spCollection = NewCollection();
+    auto spCollection = NewKeyValueCollection();
     std::string strError;
     ASSERT_TRUE(LoadSettingsJson(input, "settings.json", spCollection.Get(), strError)) << strError;
     EXPECT_TRUE(CheckRequiredSettings(spCollection.Get(), "settings.json", strError)) << strError;
@@ -128,7 +118,7 @@ TEST(SettingsJson, EveryTypeRoundTrips)
     Json output;
     ASSERT_TRUE(SaveSettingsJson(spCollection.Get(), output, strError)) << strError;
     // Keys ascending; named keys by name; the same values.
-    auto spAgain = NewCollection();
+    auto spAgain = NewKeyValueCollection();
     ASSERT_TRUE(LoadSettingsJson(output, "export", spAgain.Get(), strError)) << strError << output.dump();
     Json again;
     ASSERT_TRUE(SaveSettingsJson(spAgain.Get(), again, strError));
@@ -175,7 +165,7 @@ TEST(SettingsJson, EachRequiredKeyIsChecked)
         {R"({"ProductId": "p", "IsolationId": "{x}"})", "required setting \"IsolationRegistryHive\" (key 18) is missing"},
     };
     for (const auto& item : cases) {
-        auto spCollection = NewCollection();
+        auto spCollection = NewKeyValueCollection();
         std::string strError;
         ASSERT_TRUE(LoadSettingsJson(Parse(item.pszText), "s.json", spCollection.Get(), strError)) << strError;
         EXPECT_FALSE(CheckRequiredSettings(spCollection.Get(), "s.json", strError));
@@ -216,7 +206,7 @@ TEST(SettingsJson, CommandLineValues)
         EXPECT_FALSE(ValueFromCommandLine(item.bType, item.pszText, value, strError)) << item.pszText;
     }
     // Range is checked when the value is set.
-    auto spCollection = NewCollection();
+    auto spCollection = NewKeyValueCollection();
     Json value;
     std::string strError;
     ASSERT_TRUE(ValueFromCommandLine(eValueType_Word, "70000", value, strError));

@@ -1,4 +1,4 @@
-#include "ArchiveItemPath.h"
+#include "kqArchiveItemPath.h"
 
 namespace {
 
