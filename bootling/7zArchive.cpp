@@ -245,8 +245,15 @@ Z7_COM7F_IMF(C7zArchive::Seek(Int64 offset, UInt32 seekOrigin, UInt64* newPositi
         TraceError(L"C7zArchive::Seek(657) : set position");
         return E_UNEXPECTED;
     }
+    // Report where the stream really is: a window stream keeps its position inside the window.
+    ULONGLONG ullPosition = 0;
+    if (!m_spInStream->GetPosition(&ullPosition))
+    {
+        TraceError(L"C7zArchive::Seek(657) : set position");
+        return E_UNEXPECTED;
+    }
     if (newPosition)
-        *newPosition = ullTarget;
+        *newPosition = ullPosition;
     return S_OK;
 }
 
@@ -277,7 +284,8 @@ Z7_COM7F_IMF(C7zArchive::PrepareOperation(Int32))
 
 HRESULT C7zArchive::BeginExtraction(EExtractMode eMode, const wchar_t* pszTarget)
 {
-    if (!pszTarget)
+    // An empty target would put the items below the root of the current drive.
+    if (!pszTarget || !*pszTarget)
         return E_INVALIDARG;
     try
     {

@@ -18,6 +18,7 @@
 #include "kqTestFiles.h"
 #include "kqTestProcess.h"
 #include "kqTestTrace.h"
+#include "kqObjectRoot.h"
 #include "kqWindowStream.h"
 
 namespace {
@@ -428,6 +429,62 @@ TEST_F(SevenZipArchiveTest, OutputFileThatCannotBeCreatedIsReported)
     EXPECT_TRUE(FAILED(hr));
     EXPECT_EQ(0x80070000u, static_cast<DWORD>(hr) & 0xFFFF0000u);
     EXPECT_EQ(1u, kqtest::CountTraceLines(L"C7zArchive::GetStream(785) : failed to open file: " + strOutput + L" ("));
+}
+
+TEST_F(SevenZipArchiveTest, EmptyTargetIsRefused)
+{
+    CSmartPtr<IByteStream> spStream = PackageWindow(m_Dir, ReadData(L"folder.7z"));
+    CMyComPtr<C7zArchive> spArchive = NewArchive();
+    ASSERT_EQ(S_OK, spArchive->Open(spStream.Get()));
+    // An empty folder would put the items below the root of the current drive.
+    EXPECT_EQ(E_INVALIDARG, spArchive->ExtractArchive(L""));
+    EXPECT_EQ(E_INVALIDARG, spArchive->ExtractFolder(L""));
+    EXPECT_EQ(E_INVALIDARG, spArchive->ExtractFile(L"top.txt", L""));
+}
+
+// A stream that, like a window on a package file, keeps positions past its end at its end
+// instead of refusing them.
+class CClampingStream : public CObjectRoot, public IByteStream
+{
+public:
+    explicit CClampingStream(IByteStream* pInner) : m_spInner(pInner) {}
+    HRESULT QueryInterface(const GUID& riid, void** ppObject) override
+    {
+        if (!ppObject)
+            return KQERR_INVALIDARG;
+        if (riid == IObjectBase::kIid || riid == IByteStream::kIid)
+            return AnswerInterface(static_cast<IByteStream*>(this), ppObject);
+        return RefuseInterface(ppObject);
+    }
+    ULONG AddRef() override { return InternalAddRef(); }
+    ULONG Release() override { return InternalRelease(); }
+    bool GetSize(ULONGLONG* pullSize) override { return m_spInner->GetSize(pullSize); }
+    bool SetSize(ULONGLONG) override { return false; }
+    bool GetPosition(ULONGLONG* pullPosition) override { return m_spInner->GetPosition(pullPosition); }
+    bool SetPosition(ULONGLONG ullPosition) override
+    {
+        ULONGLONG ullSize = 0;
+        return m_spInner->GetSize(&ullSize) && m_spInner->SetPosition(ullPosition < ullSize ? ullPosition : ullSize);
+    }
+    bool Write(const void*, DWORD) override { return false; }
+    bool Read(void* pBuffer, DWORD dwCount) override { return m_spInner->Read(pBuffer, dwCount); }
+
+private:
+    CSmartPtr<IByteStream> m_spInner;
+};
+
+TEST_F(SevenZipArchiveTest, SeekReportsWhereTheStreamReallyIs)
+{
+    const Bytes archive = ReadData(L"folder.7z");
+    CSmartPtr<IByteStream> spStream;
+    spStream.Attach(new CClampingStream(PackageWindow(m_Dir, archive).Get()));
+    CMyComPtr<C7zArchive> spArchive = NewArchive();
+    ASSERT_EQ(S_OK, spArchive->Open(spStream.Get()));
+    UInt64 ullNew = 0;
+    ASSERT_EQ(S_OK, spArchive->Seek(static_cast<Int64>(archive.size()) + 1000, STREAM_SEEK_SET, &ullNew));
+    EXPECT_EQ(archive.size(), ullNew);
+    ASSERT_EQ(S_OK, spArchive->Seek(-10, STREAM_SEEK_END, &ullNew));
+    EXPECT_EQ(archive.size() - 10, ullNew);
 }
 
 // ---- item paths that leave the target --------------------------------------------------------
