@@ -300,8 +300,10 @@ public:
         }
         case kArrayOfVariant:
         {
-            // Every element takes at least its two-byte type.
-            if (!Take(&dwCount, sizeof(dwCount)) || dwCount > m_dwLeft / sizeof(VARTYPE))
+            // Every element takes at least its two-byte type, and the elements' total size must
+            // not overflow the size the array allocates.
+            if (!Take(&dwCount, sizeof(dwCount)) || dwCount > m_dwLeft / sizeof(VARTYPE) ||
+                dwCount > static_cast<DWORD>(0x7FFFFFFF / sizeof(VARIANT)))
                 return false;
             SAFEARRAY* pArray = SafeArrayCreateVector(VT_VARIANT, 0, dwCount);
             if (!pArray)

@@ -581,6 +581,10 @@ bool CValueCollectionImpl<T>::CopyOneValue(IValueCollection* pSource, DWORD dwSo
         CSmartPtr<IObjectBase> spObject;
         if (!pSource->GetObjectRef(dwSourceKey, spObject.Receive()) || !spObject)
             return false;
+        // A source that clones objects has handed out a copy of its own already: cloning it
+        // again would double the work at every level of nesting.
+        if (m_bCloneObjects && pSource->GetCloneObjects())
+            return SUCCEEDED(value.Object().QueryFrom(spObject.Get()));
         return FillObject(value, spObject.Get());
     }
     case eValueType_Bool:

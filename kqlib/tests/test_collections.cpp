@@ -1,5 +1,7 @@
 // Value collections: typed gets and sets, conversions, copies, clones and the saved form.
 #include <gtest/gtest.h>
+
+#include <chrono>
 #include <algorithm>
 #include <cstring>
 #include <thread>
@@ -485,6 +487,34 @@ TEST_F(Collections, CloneObjectsDecidesSharing)
     spKeys->SetCloneObjects(false);
     ASSERT_TRUE(spKeys->GetObjectRef(2, spOut.Receive()));
     EXPECT_NE(spString.Get(), spOut.Get());
+}
+
+// Cloning a chain of nested collections that all clone their objects copies each level once,
+// not twice per level (which would double the work with every level).
+TEST_F(Collections, CloningNestedCollectionsCopiesEachLevelOnce)
+{
+    const auto start = std::chrono::steady_clock::now();
+    auto spTop = NewKeyValueCollection();
+    spTop->SetCloneObjects(true);
+    CSmartPtr<IKeyValueCollection> spCurrent = spTop;
+    for (int i = 0; i < 24; ++i)
+    {
+        auto spChild = NewKeyValueCollection();
+        spChild->SetCloneObjects(true);
+        ASSERT_TRUE(spChild->SetLong(2, i));
+        // Shared while the chain is built, cloned when it is copied.
+        spCurrent->SetCloneObjects(false);
+        ASSERT_TRUE(spCurrent->SetObjectRef(1, spChild.Get()));
+        spCurrent->SetCloneObjects(true);
+        spCurrent = spChild;
+    }
+    CSmartPtr<IClone> spClone;
+    spClone.QueryFrom(spTop.Get());
+    CSmartPtr<IObjectBase> spCopy;
+    ASSERT_TRUE(spClone->Clone(spCopy.Receive()));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 3000);
+    EXPECT_EQ(SavedBytes(spTop.Get()), SavedBytes(spCopy.Get()));
 }
 
 TEST_F(Collections, CopyFromAndClone)
