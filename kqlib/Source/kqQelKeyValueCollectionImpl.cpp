@@ -54,10 +54,14 @@ CValue* CKeyValueCollectionImpl::FindValue(DWORD dwKey)
 
 CValue* CKeyValueCollectionImpl::PrepareValue(DWORD dwKey)
 {
-    std::unique_ptr<CValue>& spValue = m_mapValues[dwKey];
-    if (!spValue)
-        spValue.reset(new CValue);
-    return spValue.get();
+    auto it = m_mapValues.find(dwKey);
+    if (it != m_mapValues.end())
+        return it->second.get();
+    // The value first: a failed allocation must not leave an empty entry in the map.
+    std::unique_ptr<CValue> spValue(new CValue);
+    CValue* pValue = spValue.get();
+    m_mapValues.emplace(dwKey, std::move(spValue));
+    return pValue;
 }
 
 DWORD CKeyValueCollectionImpl::CountValues()

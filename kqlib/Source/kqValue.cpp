@@ -1,4 +1,6 @@
 #include "kqValue.h"
+
+#include <utility>
 #include <cstring>
 #include <new>
 #include "kqDummyArchive.h"
@@ -130,6 +132,23 @@ DWORD CValue::GetSize() const
     default:
         return 0;
     }
+}
+
+void CValue::Swap(CValue& other) noexcept
+{
+    std::swap(m_eType, other.m_eType);
+    std::swap(m_Fixed, other.m_Fixed);
+    m_strAnsi.swap(other.m_strAnsi);
+    m_strWide.swap(other.m_strWide);
+    CMemory memory;
+    memory.TakeOver(m_Memory);
+    m_Memory.TakeOver(other.m_Memory);
+    other.m_Memory.TakeOver(memory);
+    // A VARIANT owns what it points to; exchanging the bits moves that ownership along.
+    VARIANT variant = m_Variant;
+    m_Variant = other.m_Variant;
+    other.m_Variant = variant;
+    m_spObject.Swap(other.m_spObject);
 }
 
 bool CValue::CopyFrom(const CValue& other, bool bCloneObject)

@@ -37,6 +37,8 @@ public:
 
     // A copy of the other value; an object is shared, or cloned when bCloneObject is set.
     bool CopyFrom(const CValue& other, bool bCloneObject);
+    // Exchanges the two values without allocating anything.
+    void Swap(CValue& other) noexcept;
     // Converts in place where the conversion table allows it; false (value unchanged) otherwise.
     bool ConvertTo(ValueType eType);
 

@@ -318,8 +318,9 @@ bool CValueCollectionImpl<T>::SetWith(DWORD dwKey, BYTE bType, TFill fill)
         if (!fresh.Reset(bType) || !fill(fresh))
             return false;
         CValue* pValue = PrepareValue(dwKey);
-        if (!pValue || !pValue->CopyFrom(fresh, false))
+        if (!pValue)
             return false;
+        pValue->Swap(fresh);
         m_bDirty = true;
         return true;
     }
