@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kqPathExpansion.h"
+#include "kqShellFolder.h"
 #include "kqSystemInfo.h"
 
 const wchar_t CIsolation::kDefaultHive[] = L"Software\\Quillane\\Isolation";
@@ -367,10 +368,9 @@ bool CIsolation::GetDataPath(int nFolder, std::wstring& strKept, std::wstring& s
         std::wstring strExtension = AppDataExtension();
         std::lock_guard<std::recursive_mutex> guard(m_lock);
         if (strKept.empty()) {
-            wchar_t szFolder[MAX_PATH];
-            if (FAILED(SHGetFolderPathW(nullptr, nFolder, nullptr, SHGFP_TYPE_CURRENT, szFolder)))
+            std::wstring strFolder;
+            if (!GetShellFolderPath(nFolder, SHGFP_TYPE_CURRENT, strFolder))
                 return false;
-            std::wstring strFolder = szFolder;
             while (!strFolder.empty() && strFolder.back() == L'\\')
                 strFolder.pop_back();
             strKept = strFolder + L"\\" + strExtension + L"\\" + m_strSiloId;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kqIsolation.h"
+#include "kqShellFolder.h"
 #include "kqRegistryKey.h"
 #include "kqSystemInfo.h"
 
@@ -114,13 +115,8 @@ bool LookUpFolder(CIsolation& isolation, const std::wstring& strName, std::wstri
         return isolation.GetLocalSiloDataPath(strValue);
     if (pEntry->nFolder == kFolderCommonSiloData)
         return isolation.GetCommonSiloDataPath(strValue);
-    wchar_t szPath[MAX_PATH] = {};
-    // A folder without a file-system path (S_FALSE with nothing written) is no value either.
-    if (FAILED(SHGetFolderPathW(nullptr, pEntry->nFolder, nullptr, SHGFP_TYPE_DEFAULT, szPath)) || !szPath[0])
-        return false;
-    szPath[MAX_PATH - 1] = L'\0';
-    strValue = szPath;
-    return true;
+    // A folder without a file-system path is no value either.
+    return GetShellFolderPath(pEntry->nFolder, SHGFP_TYPE_DEFAULT, strValue);
 }
 
 // A string value (REG_SZ or REG_EXPAND_SZ, used as stored, up to its first zero) of the map;

@@ -65,8 +65,15 @@ bool CVersionInfo::Read(const wchar_t* pszPath)
             szQuery[ARRAYSIZE(szQuery) - 1] = L'\0';
             wchar_t* pText = nullptr;
             UINT cchText = 0;
-            if (pfnQuery(data.data(), szQuery, reinterpret_cast<void**>(&pText), &cchText) && pText)
-                m_astrStrings[i] = pText;
+            if (!pfnQuery(data.data(), szQuery, reinterpret_cast<void**>(&pText), &cchText) || !pText)
+                continue;
+            // The text lies in the block read from the file, whose terminator is not to be
+            // trusted: it ends at its stated length, its first zero or the block's end.
+            const BYTE* pbText = reinterpret_cast<const BYTE*>(pText);
+            if (pbText < data.data() || pbText >= data.data() + data.size())
+                continue;
+            const size_t cchLeft = static_cast<size_t>(data.data() + data.size() - pbText) / sizeof(wchar_t);
+            m_astrStrings[i].assign(pText, wcsnlen(pText, cchText < cchLeft ? cchText : cchLeft));
         }
         return true;
     } catch (...) {
