@@ -7,6 +7,7 @@
 
 #include "kqPathExpansion.h"
 #include "kqShellFolder.h"
+#include "kqStringConvert.h"
 #include "kqSystemInfo.h"
 
 const wchar_t CIsolation::kDefaultHive[] = L"Software\\Quillane\\Isolation";
@@ -75,11 +76,7 @@ bool ReadIniText(const wchar_t* pszFile, std::wstring& strText)
         strText.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
         return true;
     }
-    int cch = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    if (cch <= 0)
-        return false;
-    strText.resize(static_cast<size_t>(cch));
-    return MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &strText[0], cch) == cch;
+    return ConvertToWide(bytes.data(), bytes.size(), strText);
 }
 
 DWORD CopyToBuffer(const std::wstring& str, wchar_t* pszBuffer, DWORD cchBuffer)

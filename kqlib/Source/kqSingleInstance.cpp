@@ -1,34 +1,13 @@
 #include "kqSingleInstance.h"
 
 #include "kqIsolation.h"
+#include "kqPathUtils.h"
 
 namespace {
 
 const wchar_t kLockFolderName[] = L"_lck";
 // The mark of a machine-wide claim, covering every logon session.
 const wchar_t kGlobalMark[] = L"G";
-
-// Joins with exactly one backslash.
-std::wstring JoinPath(const std::wstring& strFolder, const std::wstring& strName)
-{
-    std::wstring strPath = strFolder;
-    while (!strPath.empty() && (strPath.back() == L'\\' || strPath.back() == L'/'))
-        strPath.pop_back();
-    return strPath + L"\\" + strName;
-}
-
-// Creates the folder and every missing folder above it.
-bool CreateFolderTree(const std::wstring& strFolder)
-{
-    DWORD dwAttributes = GetFileAttributesW(strFolder.c_str());
-    if (dwAttributes != INVALID_FILE_ATTRIBUTES)
-        return (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    size_t slash = strFolder.find_last_of(L"\\/");
-    if (slash != std::wstring::npos && slash > 0 && strFolder[slash - 1] != L':' &&
-        strFolder[slash - 1] != L'\\' && !CreateFolderTree(strFolder.substr(0, slash)))
-        return false;
-    return CreateDirectoryW(strFolder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
-}
 
 // The name becomes part of one file name: it must not reach into another folder.
 bool IsValidName(const wchar_t* pszName)
@@ -67,10 +46,14 @@ bool CSingleInstance::Lock(const wchar_t* pszName)
         std::wstring strFolder;
         if (!GetLockFolder(strFolder) || strFolder.empty())
             return false;
-        const std::wstring strLockFolder = JoinPath(strFolder, kLockFolderName);
-        const std::wstring strFile = JoinPath(strLockFolder, std::wstring(L"_") + pszName + kGlobalMark);
+        std::wstring strLockFolder = strFolder;
+        if (!AppendPath(strLockFolder, kLockFolderName))
+            return false;
+        std::wstring strFile = strLockFolder;
+        if (!AppendPath(strFile, (std::wstring(L"_") + pszName + kGlobalMark).c_str()))
+            return false;
         // A file name the system cannot open is refused before any folder is made for it.
-        if (strFile.size() >= MAX_PATH || !CreateFolderTree(strLockFolder))
+        if (strFile.size() >= MAX_PATH || !CreateDirectoryTree(strLockFolder.c_str()))
             return false;
         // No sharing at all: while this handle is open nobody else can open the file, and the
         // system deletes it when the handle closes, also when the process dies.

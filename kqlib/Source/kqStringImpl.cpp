@@ -3,7 +3,7 @@
 #include "kqDummyArchive.h"
 #include "kqSmartPtr.h"
 #include "kqStreamArchive.h"
-#include "kqTextConversion.h"
+#include "kqStringConvert.h"
 
 namespace {
 constexpr LONG kVersion = 1;
@@ -59,7 +59,7 @@ DWORD CStringImpl::GetLength()
 const char* CStringImpl::GetStringA()
 {
     CAutoLock lock(m_csLock);
-    if (m_eStringType == eStringType_Wide && !WideToAnsi(m_strWide, m_strAnsi))
+    if (m_eStringType == eStringType_Wide && !ConvertToAnsi(m_strWide.data(), m_strWide.size(), m_strAnsi))
         return nullptr;
     return m_strAnsi.c_str();
 }
@@ -67,7 +67,7 @@ const char* CStringImpl::GetStringA()
 const wchar_t* CStringImpl::GetStringW()
 {
     CAutoLock lock(m_csLock);
-    if (m_eStringType == eStringType_Ansi && !AnsiToWide(m_strAnsi, m_strWide))
+    if (m_eStringType == eStringType_Ansi && !ConvertToWide(m_strAnsi.data(), m_strAnsi.size(), m_strWide))
         return nullptr;
     return m_strWide.c_str();
 }

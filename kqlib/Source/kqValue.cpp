@@ -6,7 +6,7 @@
 #include "kqDummyArchive.h"
 #include "kqObjectCreate.h"
 #include "kqSerialize.h"
-#include "kqTextConversion.h"
+#include "kqStringConvert.h"
 
 namespace {
 
@@ -204,7 +204,7 @@ bool CValue::ConvertTo(ValueType eType)
     if (m_eType == eValueType_StringA && eType == eValueType_StringW)
     {
         std::wstring strWide;
-        if (!AnsiToWide(m_strAnsi, strWide))
+        if (!ConvertToWide(m_strAnsi.data(), m_strAnsi.size(), strWide))
             return false;
         Reset(eType);
         m_strWide.swap(strWide);
@@ -213,7 +213,7 @@ bool CValue::ConvertTo(ValueType eType)
     if (m_eType == eValueType_StringW && eType == eValueType_StringA)
     {
         std::string strAnsi;
-        if (!WideToAnsi(m_strWide, strAnsi))
+        if (!ConvertToAnsi(m_strWide.data(), m_strWide.size(), strAnsi))
             return false;
         Reset(eType);
         m_strAnsi.swap(strAnsi);
