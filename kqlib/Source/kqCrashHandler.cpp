@@ -39,18 +39,6 @@ TFunction RuntimeExport(const char* pszName)
     return reinterpret_cast<TFunction>(reinterpret_cast<void*>(GetProcAddress(hRuntime, pszName)));
 }
 
-class CAutoCriticalSection
-{
-public:
-    explicit CAutoCriticalSection(CRITICAL_SECTION& lock) : m_lock(lock) { EnterCriticalSection(&m_lock); }
-    ~CAutoCriticalSection() { LeaveCriticalSection(&m_lock); }
-    CAutoCriticalSection(const CAutoCriticalSection&) = delete;
-    CAutoCriticalSection& operator=(const CAutoCriticalSection&) = delete;
-
-private:
-    CRITICAL_SECTION& m_lock;
-};
-
 class CAutoHandle
 {
 public:
@@ -127,8 +115,6 @@ struct CSynthesizedException
 
 CCrashHandler::CCrashHandler()
 {
-    InitializeCriticalSection(&m_settingsLock);
-    InitializeCriticalSection(&m_crashLock);
     for (int i = 0; i < eKind_Count; ++i) {
         m_adwDump[i] = 0;
         m_adwTerminate[i] = 1;
@@ -138,13 +124,11 @@ CCrashHandler::CCrashHandler()
 CCrashHandler::~CCrashHandler()
 {
     Uninstall();
-    DeleteCriticalSection(&m_crashLock);
-    DeleteCriticalSection(&m_settingsLock);
 }
 
 bool CCrashHandler::SetOptions(const CDebugOptions& options)
 {
-    CAutoCriticalSection lock(m_settingsLock);
+    CAutoLock lock(m_settingsLock);
     UninstallLocked();
     m_adwDump[eCrashKind_New] = options.m_dwDumpOnNew;
     m_adwTerminate[eCrashKind_New] = options.m_dwTerminateOnNew;
@@ -239,13 +223,13 @@ void CCrashHandler::UnloadDbgHelp()
 
 bool CCrashHandler::Install()
 {
-    CAutoCriticalSection lock(m_settingsLock);
+    CAutoLock lock(m_settingsLock);
     return InstallLocked();
 }
 
 void CCrashHandler::Uninstall()
 {
-    CAutoCriticalSection lock(m_settingsLock);
+    CAutoLock lock(m_settingsLock);
     UninstallLocked();
 }
 
@@ -515,7 +499,7 @@ bool CCrashHandler::HandleCrash(DWORD dwKind, EXCEPTION_POINTERS* pExceptionPoin
 {
     if (dwKind == 0 || dwKind >= eKind_Count)
         return false;
-    CAutoCriticalSection lock(m_crashLock);
+    CAutoLock lock(m_crashLock);
     if (dwKind != eCrashKind_DumpRequest && m_adwDump[dwKind] == 0)
         return true;
 
@@ -548,7 +532,7 @@ bool CCrashHandler::WriteDump(const wchar_t* pszPath, DWORD dwDumpType, EXCEPTIO
     if (!pszPath || !*pszPath)
         return false;
     {
-        CAutoCriticalSection lock(m_settingsLock);
+        CAutoLock lock(m_settingsLock);
         if (!m_hDbgHelp && !LoadDbgHelp(L"DBGHELP.DLL", true))
             return false;
     }

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <string>
 
+#include "kqCriticalSection.h"
 #include "kqDebugOptions.h"
 
 enum CrashKind
@@ -88,8 +89,8 @@ private:
     void UnloadDbgHelp();
     bool DumpInProcess(DWORD dwKind, EXCEPTION_POINTERS* pExceptionPointers);
 
-    CRITICAL_SECTION m_settingsLock;
-    CRITICAL_SECTION m_crashLock;
+    CCriticalSection m_settingsLock;
+    CCriticalSection m_crashLock;
     DWORD m_adwDump[eKind_Count];
     DWORD m_adwTerminate[eKind_Count];
     DWORD m_dwThrowOnNew = 1;
