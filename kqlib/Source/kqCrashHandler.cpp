@@ -7,6 +7,7 @@
 
 #include "kqDumpServiceControl.h"
 #include "kqIsolation.h"
+#include "kqModuleFileName.h"
 #include "kqPrivilege.h"
 #include "kqRegistryKey.h"
 #include "kqSystemInfo.h"
@@ -56,21 +57,6 @@ public:
 private:
     HANDLE m_hHandle;
 };
-
-bool GetOwnPath(std::wstring& strPath)
-{
-    for (DWORD cch = MAX_PATH; cch <= 32768; cch *= 2) {
-        strPath.resize(cch);
-        DWORD dwLength = GetModuleFileNameW(nullptr, &strPath[0], cch);
-        if (dwLength == 0)
-            return false;
-        if (dwLength < cch) {
-            strPath.resize(dwLength);
-            return true;
-        }
-    }
-    return false;
-}
 
 // Folder (with its trailing backslash), name without extension, and extension (with its dot).
 bool SplitPath(const std::wstring& strPath, std::wstring& strFolder, std::wstring& strName, std::wstring& strExt)
@@ -153,7 +139,7 @@ bool CCrashHandler::SetOptions(const CDebugOptions& options)
         m_strDumpPath.clear();
         if (!options.m_strDumpDirectory.empty()) {
             std::wstring strOwnPath, strFolder, strName, strExt;
-            if (!GetOwnPath(strOwnPath) || !SplitPath(strOwnPath, strFolder, strName, strExt)) {
+            if (!GetModuleFileNameString(nullptr, strOwnPath) || !SplitPath(strOwnPath, strFolder, strName, strExt)) {
                 TraceError(L"CCrashHandler::SetOptions(%d) : Unable to split the program path", __LINE__);
                 return false;
             }
@@ -264,14 +250,14 @@ bool CCrashHandler::InstallLocked()
         bResult = LoadDbgHelp(L"DBGHELP.DLL", true);
         std::wstring strOwnPath, strFolder, strName, strExt;
         if (bResult && m_strDumpPath.empty()) {
-            bResult = GetOwnPath(strOwnPath) && SplitPath(strOwnPath, strFolder, strName, strExt);
+            bResult = GetModuleFileNameString(nullptr, strOwnPath) && SplitPath(strOwnPath, strFolder, strName, strExt);
             if (bResult)
                 m_strDumpPath = strFolder + strName + L".dmp";
         }
         if (bResult) {
             CVersionInfo version;
             m_strVersion.clear();
-            if (GetOwnPath(strOwnPath) && version.Read(strOwnPath.c_str()))
+            if (GetModuleFileNameString(nullptr, strOwnPath) && version.Read(strOwnPath.c_str()))
                 m_strVersion = version.GetString(L"FileVersion");
         }
     } catch (const std::bad_alloc&) {

@@ -3,6 +3,7 @@
 #include <string>
 #include "kqClassFactory.h"
 #include "kqGuidString.h"
+#include "kqModuleFileName.h"
 #include "kqModuleOfAddress.h"
 #include "kqTrace.h"
 
@@ -13,25 +14,8 @@ constexpr size_t kMaxModulePathChars = 260;
 // The full file name of a loaded module; empty on failure.
 std::wstring ModuleFileName(HMODULE hModule)
 {
-    try {
-        std::wstring strName(MAX_PATH, L'\0');
-        for (;;)
-        {
-            DWORD cch = GetModuleFileNameW(hModule, &strName[0], static_cast<DWORD>(strName.size()));
-            if (cch == 0)
-                return std::wstring();
-            if (cch < strName.size())
-            {
-                strName.resize(cch);
-                return strName;
-            }
-            if (strName.size() >= 32768)
-                return std::wstring();
-            strName.resize(strName.size() * 2);
-        }
-    } catch (...) {
-        return std::wstring();
-    }
+    std::wstring strName;
+    return GetModuleFileNameString(hModule, strName) ? strName : std::wstring();
 }
 
 }  // namespace

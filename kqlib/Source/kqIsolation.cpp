@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <vector>
 
+#include "kqModuleFileName.h"
 #include "kqPathExpansion.h"
 #include "kqShellFolder.h"
 #include "kqStringConvert.h"
@@ -28,15 +29,8 @@ std::wstring ModulePathOfLibrary()
     HMODULE hModule = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCWSTR>(&ModulePathOfLibrary), &hModule);
-    std::vector<wchar_t> buffer(kMaxPath);
-    for (;;) {
-        DWORD len = GetModuleFileNameW(hModule, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (len == 0)
-            return std::wstring();
-        if (len < buffer.size())
-            return std::wstring(buffer.data(), len);
-        buffer.resize(buffer.size() * 2);
-    }
+    std::wstring strPath;
+    return GetModuleFileNameString(hModule, strPath) ? strPath : std::wstring();
 }
 
 std::wstring Trim(const std::wstring& str)

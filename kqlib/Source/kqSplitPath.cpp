@@ -3,13 +3,10 @@
 #include <exception>
 #include <vector>
 
+#include "kqModuleFileName.h"
 #include "kqTrace.h"
 
 namespace {
-
-const DWORD kModuleNameChars = 260;
-// GetModuleFileName never gives more than the longest path the system knows.
-const DWORD kMaxModuleNameChars = 0x10000;
 
 // The run-time library's splitting rules: a drive is two characters ending in a colon; the
 // directory runs to the last slash or backslash; the extension starts at the last dot of what
@@ -82,29 +79,13 @@ bool CSplitPath::Split(const wchar_t* pszPath)
 
 bool CSplitPath::SplitModulePath(HMODULE hModule)
 {
-    try {
-        std::vector<wchar_t> buffer(kModuleNameChars);
-        for (;;) {
-            DWORD cch = GetModuleFileNameW(hModule, buffer.data(), static_cast<DWORD>(buffer.size()));
-            if (cch == 0) {
-                TraceError(L"CSplitPath::SplitModulePath(%d) : GetModuleFileName failed (0x%08x)", __LINE__,
-                           HRESULT_FROM_WIN32(GetLastError()));
-                return false;
-            }
-            if (cch < buffer.size())
-                break;
-            // The name filled the buffer completely, so it may have been cut short.
-            if (buffer.size() >= kMaxModuleNameChars) {
-                TraceError(L"CSplitPath::SplitModulePath(%d) : Module name is too long", __LINE__);
-                return false;
-            }
-            buffer.resize(buffer.size() * 2);
-        }
-        return Split(buffer.data());
-    } catch (const std::exception&) {
-        TraceError(L"CSplitPath::SplitModulePath(%d) : Out of memory", __LINE__);
+    std::wstring strPath;
+    if (!GetModuleFileNameString(hModule, strPath)) {
+        TraceError(L"CSplitPath::SplitModulePath(%d) : GetModuleFileName failed (0x%08x)", __LINE__,
+                   HRESULT_FROM_WIN32(GetLastError()));
         return false;
     }
+    return Split(strPath.c_str());
 }
 
 bool CSplitPath::SplitChecked(const wchar_t* pszPath)
