@@ -693,8 +693,11 @@ bool CArchive::WriteVariant(const VARIANT& value)
     BYTE abHeader[kItemHeaderSize];
     abHeader[0] = eArchiveTag_Variant;
     memcpy(abHeader + 1, &dwLength, sizeof(dwLength));
+    if (!WriteBytes(abHeader, kItemHeaderSize))
+        return FailItem(ullItemStart);
+    // A counter has its count already: the body need not be written a second time.
     DWORD dwWritten = 0;
-    if (!WriteBytes(abHeader, kItemHeaderSize) || !WriteVariantBody(*this, value, dwWritten) || dwWritten != dwLength)
+    if (!IsCountingOnly() && (!WriteVariantBody(*this, value, dwWritten) || dwWritten != dwLength))
         return FailItem(ullItemStart);
     m_ullTotal += kItemHeaderSize + static_cast<ULONGLONG>(dwLength);
     return true;
