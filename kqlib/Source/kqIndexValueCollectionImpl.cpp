@@ -75,14 +75,24 @@ bool CIndexValueCollectionImpl::LoadEntries(CArchive& archive, DWORD dwCount)
         return false;
     try
     {
-        m_vecValues.reserve(dwCount);
-        for (DWORD i = 0; i < dwCount; ++i)
-            m_vecValues.emplace_back(new CValue);
+        // A value is made when its entry is read, so that a count alone cannot make the load
+        // allocate far more than the data holds; positions no entry named stay empty values.
+        m_vecValues.resize(dwCount);
         for (DWORD i = 0; i < dwCount; ++i)
         {
             DWORD dwPosition = 0;
-            if (!archive.ReadDWord(&dwPosition) || dwPosition >= dwCount || !m_vecValues[dwPosition]->Load(archive))
+            if (!archive.ReadDWord(&dwPosition) || dwPosition >= dwCount)
                 return false;
+            std::unique_ptr<CValue>& spValue = m_vecValues[dwPosition];
+            if (!spValue)
+                spValue.reset(new CValue);
+            if (!spValue->Load(archive))
+                return false;
+        }
+        for (std::unique_ptr<CValue>& spValue : m_vecValues)
+        {
+            if (!spValue)
+                spValue.reset(new CValue);
         }
         return true;
     }
