@@ -130,21 +130,33 @@ bool CCommandLine::HasAnySwitch(const wchar_t* const* ppszNames, size_t count) c
     return false;
 }
 
+namespace {
+
+// Calls onValue with the value token after each occurrence of the switch, in order; false as
+// soon as an occurrence has no value (it is the last token or another switch follows it).
+template <class TOnValue>
+bool WalkValues(const std::vector<CommandLineToken>& tokens, const wchar_t* pszName, TOnValue onValue)
+{
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        if (!tokens[i].IsSwitch || !EqualNoCase(tokens[i].Text, pszName))
+            continue;
+        if (i + 1 >= tokens.size() || tokens[i + 1].IsSwitch)
+            return false;
+        ++i;
+        onValue(tokens[i]);
+    }
+    return true;
+}
+
+}  // namespace
+
 bool CCommandLine::GetValues(const wchar_t* pszName, std::vector<std::wstring>& values) const
 {
     try {
         values.clear();
         if (!pszName || !*pszName)
             return false;
-        for (size_t i = 0; i < m_vecTokens.size(); ++i) {
-            if (!m_vecTokens[i].IsSwitch || !EqualNoCase(m_vecTokens[i].Text, pszName))
-                continue;
-            if (i + 1 >= m_vecTokens.size() || m_vecTokens[i + 1].IsSwitch)
-                return false;
-            ++i;
-            values.push_back(m_vecTokens[i].Text);
-        }
-        return true;
+        return WalkValues(m_vecTokens, pszName, [&values](const CommandLineToken& token) { values.push_back(token.Text); });
     } catch (...) {
         return false;
     }
@@ -154,16 +166,12 @@ const wchar_t* CCommandLine::GetValue(const wchar_t* pszName) const
 {
     if (!pszName || !*pszName)
         return nullptr;
-    // Same walk as GetValues, without copying: any occurrence without a value fails it.
+    // Without copying: any occurrence without a value fails it, as it fails GetValues.
     const wchar_t* pszFirst = nullptr;
-    for (size_t i = 0; i < m_vecTokens.size(); ++i) {
-        if (!m_vecTokens[i].IsSwitch || !EqualNoCase(m_vecTokens[i].Text, pszName))
-            continue;
-        if (i + 1 >= m_vecTokens.size() || m_vecTokens[i + 1].IsSwitch)
-            return nullptr;
-        ++i;
-        if (!pszFirst)
-            pszFirst = m_vecTokens[i].Text.c_str();
-    }
+    if (!WalkValues(m_vecTokens, pszName, [&pszFirst](const CommandLineToken& token) {
+            if (!pszFirst)
+                pszFirst = token.Text.c_str();
+        }))
+        return nullptr;
     return pszFirst;
 }
