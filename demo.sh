@@ -7,29 +7,16 @@
 # Everything lands in BUILD_DIR/demo; a second run starts that folder afresh.
 set -euo pipefail
 cd "$(dirname "$0")"
-root=$(pwd)
-build=${BUILD_DIR:-build}
-case "$build" in /*) ;; *) build="$root/$build" ;; esac
-export BUILD_DIR=$build
-
-# The build whose programs this machine can run (see README: some machines run no 32-bit code).
-arch=${KQ_TEST_ARCH:-}
-if [ -z "$arch" ]; then
-    if /usr/lib/wine/wine --version >/dev/null 2>&1; then arch=i686; else arch=x86_64; fi
-fi
-export KQ_TEST_ARCH=$arch BOOTPACK_ARCH=$arch
+. tools/kqenv.sh
+build=$kq_build
+arch=$kq_arch
+export BUILD_DIR=$build KQ_TEST_ARCH=$arch BOOTPACK_ARCH=$arch
 bin="$build/$arch/bin"
 echo "== building Bootling, bootpack and the exit-code runner ($arch) in $build/$arch"
-extra=()
-[ "$arch" = i686 ] || extra=(-DKQ_PRODUCT_DIR="$build/i686/bin")
-cmake -S "$root" -B "$build/$arch" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
-    -DCMAKE_BUILD_TYPE=Release "${extra[@]}" >/dev/null
+kq_configure "$arch"
 cmake --build "$build/$arch" -j "$(nproc)" --target Bootling bootpack winrun | tail -n 1
 
-export WINEPREFIX=${WINEPREFIX:-$build/$arch/wineprefix}
-export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-winedbg.exe=d;winemenubuilder.exe=d;mscoree=d;mshtml=d}
-mkdir -p "$WINEPREFIX"
+kq_wine_environment
 
 demo="$build/demo"
 package="$demo/package/VantrySetup.exe"

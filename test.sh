@@ -9,15 +9,13 @@
 # KQ_QUICK=1 with KQ_TEST_ARCH=x86_64 builds and tests the 64-bit build alone.
 set -euo pipefail
 cd "$(dirname "$0")"
-root=$(pwd)
-build=${BUILD_DIR:-build}
-case "$build" in /*) ;; *) build="$root/$build" ;; esac
+. tools/kqenv.sh
+root=$kq_root
+build=$kq_build
 
 configure_and_build() {
-    local arch=$1; shift
-    cmake -S "$root" -B "$build/$arch" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
-        -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-    cmake --build "$build/$arch" -j "$(nproc)"
+    kq_configure "$1"
+    cmake --build "$build/$1" -j "$(nproc)"
 }
 
 # KQ_QUICK=1 (for development only) skips the 32-bit build when the tests run the 64-bit one.
@@ -25,20 +23,15 @@ if [ -z "${KQ_QUICK:-}" ] || [ "${KQ_TEST_ARCH:-}" != x86_64 ]; then
     configure_and_build i686
 fi
 
-arch=${KQ_TEST_ARCH:-}
-if [ -z "$arch" ]; then
-    if /usr/lib/wine/wine --version >/dev/null 2>&1; then arch=i686; else arch=x86_64; fi
-fi
+arch=$kq_arch
 if [ "$arch" = x86_64 ]; then
     echo "test.sh: this machine cannot run 32-bit code; the tests run the 64-bit build of the same sources"
-    configure_and_build x86_64 -DKQ_PRODUCT_DIR="$build/i686/bin"
-    export KQ_WINE=/usr/lib/wine/wine64
-else
-    export KQ_WINE=wine
+    configure_and_build x86_64
 fi
+export KQ_WINE=$kq_wine
 
+# Each build has its own prefix, whatever WINEPREFIX says outside.
 export WINEPREFIX="$build/$arch/wineprefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="winedbg.exe=d;winemenubuilder.exe=d;mscoree=d;mshtml=d"
+kq_wine_environment
 exec xvfb-run -a -s "-screen 0 1024x768x24" "$root/tools/wine-session" ctest --test-dir "$build/$arch" \
     --output-on-failure --no-tests=error "$@"
