@@ -108,11 +108,10 @@ bool CDebugOutput::IsEnabled(MessageType eType)
 
 void CDebugOutput::TraceV(MessageType eType, const wchar_t* pszFormat, va_list args)
 {
+    // IsEnabled asks the root of the chain, which writes the line.
     if (!pszFormat || !IsEnabled(eType))
         return;
     CDebugOutput* pRoot = Root();
-    if (!pRoot->IsEnabled(eType))
-        return;
     try {
         std::wstring strLine = pRoot->ComposeLine(eType, pszFormat, args);
         pRoot->Output(strLine);
