@@ -23,17 +23,13 @@ CProcessPrioritySetterMgr::CNativeProcessInfo& CProcessPrioritySetterMgr::CNativ
 CProcessPrioritySetterMgr::CNativeProcessInfo::CNativeProcessInfo(const wchar_t* pszModule)
     : m_strModule(pszModule ? pszModule : L"")
 {
-    InitializeCriticalSection(&m_lock);
 }
 
-CProcessPrioritySetterMgr::CNativeProcessInfo::~CNativeProcessInfo()
-{
-    DeleteCriticalSection(&m_lock);
-}
+CProcessPrioritySetterMgr::CNativeProcessInfo::~CNativeProcessInfo() = default;
 
 bool CProcessPrioritySetterMgr::CNativeProcessInfo::Initialize()
 {
-    EnterCriticalSection(&m_lock);
+    CAutoLock lock(m_lock);
     bool bResult = m_pfnSet != nullptr;
     if (!bResult) {
         // The module stays loaded for the life of the process, so no reference is taken.
@@ -57,7 +53,6 @@ bool CProcessPrioritySetterMgr::CNativeProcessInfo::Initialize()
             bResult = true;
         }
     }
-    LeaveCriticalSection(&m_lock);
     return bResult;
 }
 

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <string>
 
+#include "kqCriticalSection.h"
 #include "jxProcessPrioritySetterMgr.h"
 
 namespace JX {
@@ -29,7 +30,7 @@ public:
 private:
     bool Initialize();
 
-    CRITICAL_SECTION m_lock;
+    CCriticalSection m_lock;
     std::wstring m_strModule;
     PFN_QUERY m_pfnQuery = nullptr;
     PFN_SET m_pfnSet = nullptr;

@@ -9,22 +9,10 @@
 
 namespace JX {
 
-class CProcessPrioritySetterMgr::CAutoLock
-{
-public:
-    explicit CAutoLock(CRITICAL_SECTION& lock) : m_lock(lock) { EnterCriticalSection(&m_lock); }
-    ~CAutoLock() { LeaveCriticalSection(&m_lock); }
-    CAutoLock(const CAutoLock&) = delete;
-    CAutoLock& operator=(const CAutoLock&) = delete;
-
-private:
-    CRITICAL_SECTION& m_lock;
-};
 
 CProcessPrioritySetterMgr::CProcessPrioritySetterMgr(CPrioritySystemCalls* pCalls)
     : m_pCalls(pCalls ? pCalls : &CPrioritySystemCalls::System())
 {
-    InitializeCriticalSection(&m_lock);
 }
 
 CProcessPrioritySetterMgr::~CProcessPrioritySetterMgr()
@@ -39,7 +27,6 @@ CProcessPrioritySetterMgr::~CProcessPrioritySetterMgr()
                          L"END");
     }
     m_hProcess.Close();
-    DeleteCriticalSection(&m_lock);
 }
 
 bool CProcessPrioritySetterMgr::IsValidPair(DWORD dwValueType, DWORD dwType)

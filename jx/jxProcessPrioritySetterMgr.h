@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <vector>
 
+#include "kqCriticalSection.h"
 #include "jxScopedHandle.h"
 #include "kqThread.h"
 
@@ -90,14 +91,13 @@ protected:
     void WaitForWorker() { Wait(INFINITE); }
 
 private:
-    class CAutoLock;
 
     DWORD Run() override;
     bool start(HANDLE hDuplicate, DWORD dwRetryFrequencyMs, DWORD dwRetryTimeoutMs);
     bool BuildSetters(std::vector<CPrioritySetterRef>& vecSetters);
     DWORD RunPasses(std::vector<CPrioritySetterRef>& vecSetters);
 
-    CRITICAL_SECTION m_lock;
+    CCriticalSection m_lock;
     std::vector<PrioritySetterInfo> m_vecInfos;
     CScopedHandle m_hProcess;
     DWORD m_dwRetryFrequencyMs = 0;
