@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "kqCriticalSection.h"
-#include "jxScopedHandle.h"
+#include "kqScopedHandle.h"
 #include "kqThread.h"
 
 namespace JX {

@@ -9,6 +9,7 @@
 #include "kqIsolation.h"
 #include "kqModuleFileName.h"
 #include "kqPrivilege.h"
+#include "kqScopedHandle.h"
 #include "kqRegistryKey.h"
 #include "kqSystemInfo.h"
 #include "kqSystemLibrary.h"
@@ -40,23 +41,6 @@ TFunction RuntimeExport(const char* pszName)
     return reinterpret_cast<TFunction>(reinterpret_cast<void*>(GetProcAddress(hRuntime, pszName)));
 }
 
-class CAutoHandle
-{
-public:
-    explicit CAutoHandle(HANDLE hHandle) : m_hHandle(hHandle) {}
-    ~CAutoHandle()
-    {
-        if (IsValid())
-            CloseHandle(m_hHandle);
-    }
-    CAutoHandle(const CAutoHandle&) = delete;
-    CAutoHandle& operator=(const CAutoHandle&) = delete;
-    bool IsValid() const { return m_hHandle && m_hHandle != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return m_hHandle; }
-
-private:
-    HANDLE m_hHandle;
-};
 
 // Folder (with its trailing backslash), name without extension, and extension (with its dot).
 bool SplitPath(const std::wstring& strPath, std::wstring& strFolder, std::wstring& strName, std::wstring& strExt)
@@ -526,16 +510,16 @@ bool CCrashHandler::WriteDump(const wchar_t* pszPath, DWORD dwDumpType, EXCEPTIO
         reinterpret_cast<void*>(m_apfnDbgHelp[eDbgHelp_MiniDumpWriteDump]));
     if (!pfnWrite)
         return false;
-    CAutoHandle file(CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
+    CScopedHandle file(CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsHandle()) {
         TraceError(L"CCrashHandler::WriteDump(%d) : Unable to create %s, last error 0x%08x", __LINE__, pszPath,
                    GetLastError());
         return false;
     }
     CPrivilege debug;
     debug.Enable(SE_DEBUG_NAME);
-    CAutoHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
-    if (!process.IsValid()) {
+    CScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
+    if (!process.IsHandle()) {
         TraceError(L"CCrashHandler::WriteDump(%d) : Unable to open the process, last error 0x%08x", __LINE__,
                    GetLastError());
         return false;

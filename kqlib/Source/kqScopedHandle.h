@@ -2,8 +2,6 @@
 #pragma once
 #include <windows.h>
 
-namespace JX {
-
 class CScopedHandle
 {
 public:
@@ -32,5 +30,3 @@ public:
 private:
     HANDLE m_hHandle = nullptr;
 };
-
-}  // namespace JX
