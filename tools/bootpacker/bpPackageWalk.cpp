@@ -5,6 +5,7 @@
 #include <new>
 
 #include "bpText.h"
+#include "kqArchiveItemPath.h"
 #include "kqFile.h"
 #include "kqPathUtils.h"
 
@@ -15,9 +16,12 @@
 
 bool IsPlainFileName(const std::wstring& strName)
 {
-    return !strName.empty() && strName != L"." && strName != L".." &&
-           strName.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos &&
-           std::none_of(strName.begin(), strName.end(), [](wchar_t ch) { return ch < 32; });
+    // The library's item path check refuses device names (CON, NUL.txt, COM1), dot names, colons
+    // and control characters. A single file name must also have no folder parts, none of the
+    // other characters Windows reserves, and no trailing dot or blank, which Windows trims off
+    // and so would write the entry under another name.
+    return IsContainedItemPath(strName) && strName.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos &&
+           strName.back() != L'.' && strName.back() != L' ';
 }
 
 #ifdef BOOTPACK_HAVE_PACKAGE_READER

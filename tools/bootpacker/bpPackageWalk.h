@@ -17,5 +17,6 @@ bool ExtractWithPackageReader(const std::wstring& strPackage, const std::wstring
 // The entries must be exactly the inputs: names, types, sizes and bytes, in order.
 bool CompareWithPackageReader(const std::wstring& strPackage, const std::vector<PackageInput>& inputs,
                               std::string& strError);
-// A plain file name: no folder parts, no reserved characters.
+// A plain file name: no folder parts, no reserved characters or device names, nothing that
+// Windows would trim (a trailing dot or blank).
 bool IsPlainFileName(const std::wstring& strName);
