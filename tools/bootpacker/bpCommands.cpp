@@ -11,7 +11,6 @@
 #include "bpSettingsJson.h"
 #include "bpSigning.h"
 #include "bpText.h"
-#include "kqFile.h"
 #include "kqPathUtils.h"
 #include "kqQelKeyValueCollectionImpl.h"
 #include "kqSmartPtr.h"
@@ -531,37 +530,11 @@ int CommandExtract(const Arguments& args)
     }
     if (!CreateDirectoryTree(strFolder.c_str()) && GetFileAttributesW(strFolder.c_str()) == INVALID_FILE_ATTRIBUTES)
         return Fail(ToUtf8(strFolder) + ": cannot create the folder (error " + std::to_string(GetLastError()) + ")");
-    if (PackageReaderAvailable()) {
-        std::vector<std::wstring> written;
-        const bool bOk = ExtractWithPackageReader(strPackage, strFolder, written, strError);
-        for (const std::wstring& strPath : written)
-            WriteOut(ToUtf8(strPath) + "\n");
-        return bOk ? kExitOk : Fail(strError);
-    }
-    CFile package;
-    if (!package.Open(strPackage.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0))
-        return Fail(ToUtf8(strPackage) + ": cannot open it (error " + std::to_string(package.GetLastError()) + ")");
-    std::vector<BYTE> buffer(1024 * 1024);
-    for (const PackageEntryInfo& entry : layout.entries) {
-        std::wstring strTarget = strFolder;
-        AppendPath(strTarget, entry.strName.c_str());
-        CFile out;
-        if (!out.Open(strTarget.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0))
-            return Fail(ToUtf8(strTarget) + ": cannot create it (error " + std::to_string(out.GetLastError()) + ")");
-        ULONGLONG ullLeft = entry.ullSize;
-        if (!package.SetPosition(entry.ullOffset))
-            return Fail(ToUtf8(strPackage) + ": cannot read entry \"" + ToUtf8(entry.strName) + "\"");
-        while (ullLeft > 0) {
-            const DWORD dwChunk = static_cast<DWORD>(std::min<ULONGLONG>(ullLeft, buffer.size()));
-            if (!package.Read(buffer.data(), dwChunk))
-                return Fail(ToUtf8(strPackage) + ": cannot read entry \"" + ToUtf8(entry.strName) + "\"");
-            if (!out.Write(buffer.data(), dwChunk))
-                return Fail(ToUtf8(strTarget) + ": cannot write it (error " + std::to_string(out.GetLastError()) + ")");
-            ullLeft -= dwChunk;
-        }
-        WriteOut(ToUtf8(strTarget) + "\n");
-    }
-    return kExitOk;
+    std::vector<std::wstring> written;
+    const bool bOk = ExtractWithPackageReader(strPackage, strFolder, written, strError);
+    for (const std::wstring& strPath : written)
+        WriteOut(ToUtf8(strPath) + "\n");
+    return bOk ? kExitOk : Fail(strError);
 }
 
 int RunBootpack(const Arguments& args)

@@ -9,10 +9,7 @@
 #include "kqFile.h"
 #include "kqPathUtils.h"
 
-// Defined by the build when the library has its package reader.
-#ifdef BOOTPACK_HAVE_PACKAGE_READER
 #include "ZIRA_FilePacker.h"
-#endif
 
 bool IsPlainFileName(const std::wstring& strName)
 {
@@ -23,8 +20,6 @@ bool IsPlainFileName(const std::wstring& strName)
     return IsContainedItemPath(strName) && strName.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos &&
            strName.back() != L'.' && strName.back() != L' ';
 }
-
-#ifdef BOOTPACK_HAVE_PACKAGE_READER
 
 namespace {
 
@@ -148,11 +143,6 @@ bool Walk(CEntryWalker& walker, const std::wstring& strPackage, std::string& str
 
 }  // namespace
 
-bool PackageReaderAvailable()
-{
-    return true;
-}
-
 bool ExtractWithPackageReader(const std::wstring& strPackage, const std::wstring& strFolder,
                               std::vector<std::wstring>& writtenPaths, std::string& strError)
 {
@@ -175,25 +165,3 @@ bool CompareWithPackageReader(const std::wstring& strPackage, const std::vector<
     }
     return true;
 }
-
-#else
-
-bool PackageReaderAvailable()
-{
-    return false;
-}
-
-bool ExtractWithPackageReader(const std::wstring&, const std::wstring&, std::vector<std::wstring>&,
-                              std::string& strError)
-{
-    strError = "no package reader in this build";
-    return false;
-}
-
-bool CompareWithPackageReader(const std::wstring&, const std::vector<PackageInput>&, std::string& strError)
-{
-    strError = "no package reader in this build";
-    return false;
-}
-
-#endif

@@ -8,8 +8,6 @@
 
 #include "bpPackageWriter.h"
 
-// False when this build's library has no package reader; the callers then use their own.
-bool PackageReaderAvailable();
 // Writes every entry, byte for byte, as FOLDER\name; names that are not plain file names are
 // refused before anything is written. The written paths in writtenPaths.
 bool ExtractWithPackageReader(const std::wstring& strPackage, const std::wstring& strFolder,

@@ -314,7 +314,7 @@ bool VerifyPackageContents(const std::wstring& strPackage, const std::wstring& s
         }
     }
     // And once more as the bootstrap program will walk it.
-    if (PackageReaderAvailable() && !CompareWithPackageReader(strPackage, inputs, strProblem)) {
+    if (!CompareWithPackageReader(strPackage, inputs, strProblem)) {
         strError = "read-back: " + strProblem;
         return false;
     }
