@@ -168,11 +168,11 @@ bool ParseBuild(const Arguments& args, BuildOptions& options, std::string& strEr
         return false;
     }
     // The order of the shipped packages: UI first, so it can show while the rest unpacks.
-    options.inputs.push_back({strUI, ePackageFileType_UI});
-    options.inputs.push_back({strProduct, ePackageFileType_Product});
-    options.inputs.push_back({strInstall, ePackageFileType_Install});
+    options.inputs.push_back({strUI, ZIRA::eFileType_UIPackage});
+    options.inputs.push_back({strProduct, ZIRA::eFileType_ProductPackage});
+    options.inputs.push_back({strInstall, ZIRA::eFileType_InstallPackage});
     for (const std::wstring& strAux : aux)
-        options.inputs.push_back({strAux, ePackageFileType_Aux});
+        options.inputs.push_back({strAux, ZIRA::eFileType_AuxPackage});
     return true;
 }
 

@@ -215,8 +215,8 @@ bool WritePackageFile(const std::wstring& strStub, const StubInfo& stub, const s
     BYTE header[kPackageTableHeaderSize];
     const ULONGLONG ullCount = inputs.size();
     const DWORD dwArchiveLength = pointerArchive.GetSize();
-    memcpy(header, &kPackageTableMagic, 4);
-    memcpy(header + 4, &kPackageTableVersion, 4);
+    memcpy(header, &ZIRA::kPackageTableMagic, 4);
+    memcpy(header + 4, &ZIRA::kPackageTableVersion, 4);
     memcpy(header + 8, &ullCount, 8);
     memcpy(header + 16, &dwArchiveLength, 4);
     if (!out.Write(header, sizeof(header)) ||
@@ -272,7 +272,7 @@ bool VerifyPackageContents(const std::wstring& strPackage, const std::wstring& s
         return false;
     }
     if (layout.pe.dwEndOfImage != stub.pe.dwEndOfImage || layout.dwStubCertificateLength != stub.dwCertificateLength ||
-        layout.dwTableVersion != kPackageTableVersion || layout.entries.size() != inputs.size()) {
+        layout.dwTableVersion != ZIRA::kPackageTableVersion || layout.entries.size() != inputs.size()) {
         strError = "read-back: " + strSource + ": the stub or the package table differs from what was written";
         return false;
     }
