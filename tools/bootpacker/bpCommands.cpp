@@ -276,26 +276,28 @@ int CommandBuild(const Arguments& args)
     const std::wstring strSignedOut = options.strOutput + L".signed.tmp";
     temporary.Add(strUnsigned);
     temporary.Add(strSignedOut);
-    if (!WritePackageFile(options.strStub, stub, options.inputs, strUnsigned, strError) ||
-        !VerifyPackageContents(strUnsigned, options.strStub, stub, options.inputs, strError))
+    if (!WritePackageFile(options.strStub, stub, options.inputs, strUnsigned, strError))
         return Fail(strError);
 
     std::wstring strResult = strUnsigned;
+    std::string strLastStep = "after writing the package: ";
     if (!options.strSign.empty()) {
         if (!RunSigningCommand(options.strSign, strUnsigned, strSignedOut, strResult, strError))
             return Fail(strError);
         PackageLayout layout;
         if (!ReadPackageLayout(strResult, layout, strError) || !layout.bSigned)
             return Fail("the signing command left " + ToUtf8(strResult) + " without a signature");
-        if (!VerifyPackageContents(strResult, options.strStub, stub, options.inputs, strError))
-            return Fail("after signing: " + strError);
+        strLastStep = "after signing: ";
     }
     if (spSettings && !options.bSignLater) {
         if (!WriteAndCheckSettings(strResult, spSettings.Get(), strError))
             return Fail(strError);
-        if (!VerifyPackageContents(strResult, options.strStub, stub, options.inputs, strError))
-            return Fail("after writing the settings: " + strError);
+        strLastStep = "after writing the settings: ";
     }
+    // One full read-back once the file is final: whatever the signing command or the settings
+    // block did to it, the stub and every entry must still be what was written.
+    if (!VerifyPackageContents(strResult, options.strStub, stub, options.inputs, strError))
+        return Fail(strLastStep + strError);
     if (!MoveFileExW(strResult.c_str(), options.strOutput.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
         return Fail(ToUtf8(options.strOutput) + ": cannot replace the output file (error " +
                     std::to_string(GetLastError()) + ")");
