@@ -63,6 +63,7 @@ private:
 };
 
 // Settings read from a package into a collection; a package without a block gives none.
+// pbFound may be null.
 bool ReadPackageSettings(const std::wstring& strPackage, CSmartPtr<IKeyValueCollection>& spSettings, bool* pbFound,
                          std::string& strError)
 {
@@ -332,10 +333,9 @@ int CommandInspect(const Arguments& args)
     if (!ReadPackageLayout(strPackage, layout, strError))
         return Fail(strError);
     CSmartPtr<IKeyValueCollection> spSettings;
-    bool bFound = false;
     std::string strSettingsError;
     const bool bSettingsRead =
-        layout.bHasSettingsBlock && ReadPackageSettings(strPackage, spSettings, &bFound, strSettingsError);
+        layout.bHasSettingsBlock && ReadPackageSettings(strPackage, spSettings, nullptr, strSettingsError);
     const long lSignature = CheckSignature(strPackage);
 
     Json doc = Json::object();
@@ -436,8 +436,7 @@ int CommandSettings(const Arguments& args)
     if (GetFileAttributesW(strPackage.c_str()) == INVALID_FILE_ATTRIBUTES)
         return Fail(ToUtf8(strPackage) + ": the file does not exist");
     CSmartPtr<IKeyValueCollection> spSettings;
-    bool bFound = false;
-    if (!ReadPackageSettings(strPackage, spSettings, &bFound, strError))
+    if (!ReadPackageSettings(strPackage, spSettings, nullptr, strError))
         return Fail(strError);
 
     if (strAction == L"export") {
