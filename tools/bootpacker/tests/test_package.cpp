@@ -10,6 +10,7 @@
 #include "kqTestSigning.h"
 
 using bptest::DataFile;
+using bptest::InspectJson;
 using bptest::RunBootpack;
 using OJson = nlohmann::ordered_json;
 
@@ -35,13 +36,6 @@ std::vector<std::wstring> BuildArgs(const std::wstring& strStub, const std::wstr
     return {L"build", L"--sign-later", L"--stub", strStub, L"--ui", DataFile(kArchives[0]), L"--product",
             DataFile(kArchives[1]), L"--install", DataFile(kArchives[2]), L"--aux", DataFile(kArchives[3]),
             L"-o", strOutput};
-}
-
-OJson InspectJson(const std::wstring& strPackage)
-{
-    bptest::RunResult run = RunBootpack({L"inspect", strPackage, L"--json"});
-    EXPECT_EQ(0u, run.dwExitCode) << run.strErr;
-    return OJson::parse(run.strOut, nullptr, false);
 }
 
 void ExpectExtractGivesArchives(const std::wstring& strPackage)
