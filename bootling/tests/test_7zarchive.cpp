@@ -101,64 +101,37 @@ bool IsFolder(const std::wstring& strPath)
     return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool Exists(const std::wstring& strPath)
+// Nothing in the folder but the child folder and what lies below it.
+bool HoldsOnly(const std::wstring& strFolder, const std::wstring& strChild)
 {
-    return GetFileAttributesW(strPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Names in a folder, without "." and "..".
-std::vector<std::wstring> Entries(const std::wstring& strFolder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE hFind = FindFirstFileW((strFolder + L"\\*").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return names;
-    do
+    for (const std::wstring& strPath : kqtest::ListFiles(strFolder, true))
     {
-        std::wstring strName = data.cFileName;
-        if (strName != L"." && strName != L"..")
-            names.push_back(strName);
-    } while (FindNextFileW(hFind, &data));
-    FindClose(hFind);
-    return names;
+        if (strPath.compare(0, strChild.size() + 1, strChild + L"\\") != 0)
+            return false;
+    }
+    return true;
 }
 
 // Every file below the source folder has an identical copy below the extracted one, and every
 // folder exists there.
 void ExpectSameTree(const std::wstring& strSource, const std::wstring& strExtracted)
 {
-    for (const std::wstring& strName : Entries(strSource))
+    for (const std::wstring& strRelative : kqtest::ListFiles(strSource, true))
     {
-        std::wstring strFrom = Child(strSource, strName);
-        std::wstring strTo = Child(strExtracted, strName);
-        if (IsFolder(strFrom))
+        std::wstring strFrom = Child(strSource, strRelative);
+        std::wstring strTo = Child(strExtracted, strRelative);
+        if (strRelative.back() == L'\\')
         {
             EXPECT_TRUE(IsFolder(strTo)) << "folder missing";
-            ExpectSameTree(strFrom, strTo);
             continue;
         }
         Bytes expected;
         Bytes actual;
         ASSERT_TRUE(kqtest::ReadFileBytes(strFrom, expected));
         EXPECT_TRUE(kqtest::ReadFileBytes(strTo, actual) || expected.empty()) << "file missing";
-        EXPECT_TRUE(Exists(strTo));
-        EXPECT_TRUE(expected == actual) << "content differs: " << std::string(strName.begin(), strName.end());
+        EXPECT_TRUE(kqtest::FileExists(strTo));
+        EXPECT_TRUE(expected == actual) << "content differs: " << std::string(strRelative.begin(), strRelative.end());
     }
-}
-
-FILETIME UtcTime(WORD wYear, WORD wMonth, WORD wDay, WORD wHour, WORD wMinute, WORD wSecond)
-{
-    SYSTEMTIME st = {};
-    st.wYear = wYear;
-    st.wMonth = wMonth;
-    st.wDay = wDay;
-    st.wHour = wHour;
-    st.wMinute = wMinute;
-    st.wSecond = wSecond;
-    FILETIME ft = {};
-    SystemTimeToFileTime(&st, &ft);
-    return ft;
 }
 
 ULONGLONG LastWriteTime(const std::wstring& strPath)
@@ -272,8 +245,8 @@ TEST_P(RoundTripTest, ExtractsEveryItemByteForByteWithAttributesAndTimes)
     DWORD dwPlain = GetFileAttributesW(Child(strTarget, L"readme.txt").c_str());
     EXPECT_FALSE(dwPlain & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
     // Times, also for a file written in many pieces.
-    EXPECT_EQ(AsNumber(UtcTime(2001, 2, 3, 4, 5, 6)), LastWriteTime(Child(strTarget, L"readme.txt")));
-    EXPECT_EQ(AsNumber(UtcTime(2010, 6, 7, 8, 9, 10)), LastWriteTime(Child(strTarget, L"app.exe")));
+    EXPECT_EQ(AsNumber(kqtest::UtcTime(2001, 2, 3, 4, 5, 6)), LastWriteTime(Child(strTarget, L"readme.txt")));
+    EXPECT_EQ(AsNumber(kqtest::UtcTime(2010, 6, 7, 8, 9, 10)), LastWriteTime(Child(strTarget, L"app.exe")));
     EXPECT_EQ(0u, kqtest::CountTraceLines(L"Error"));
 }
 
@@ -331,7 +304,7 @@ TEST_F(SevenZipArchiveTest, CorruptedCopyItemFailsItsChecksum)
     EXPECT_EQ(static_cast<HRESULT>(0x80047C70), spArchive->ExtractArchive((m_Dir / L"out").c_str()));
     EXPECT_EQ(1u, kqtest::CountTraceLines(L"C7zArchive::SetOperationResult(819) : CRC check failed"));
     // What was written of the failed item stays.
-    EXPECT_TRUE(Exists(m_Dir / L"out\\readme.txt"));
+    EXPECT_TRUE(kqtest::FileExists(m_Dir / L"out\\readme.txt"));
 }
 
 struct ResultCase
@@ -384,9 +357,9 @@ TEST_F(SevenZipArchiveTest, ExtractFolderTakesThePrefixedItemsWithoutTheirFirstC
         // The folder items themselves have no backslash and keep their names.
         EXPECT_TRUE(IsFolder(strTarget + L"\\InstallPackage"));
         EXPECT_TRUE(IsFolder(strTarget + L"\\installpackage2"));
-        EXPECT_FALSE(Exists(strTarget + L"\\y.txt"));
-        EXPECT_FALSE(Exists(strTarget + L"\\Other"));
-        EXPECT_FALSE(Exists(strTarget + L"\\top.txt"));
+        EXPECT_FALSE(kqtest::FileExists(strTarget + L"\\y.txt"));
+        EXPECT_FALSE(kqtest::FileExists(strTarget + L"\\Other"));
+        EXPECT_FALSE(kqtest::FileExists(strTarget + L"\\top.txt"));
     }
 }
 
@@ -397,7 +370,7 @@ TEST_F(SevenZipArchiveTest, ExtractFolderWithoutPrefixedItemsWritesNothing)
     ASSERT_EQ(S_OK, spArchive->Open(spStream.Get()));
     std::wstring strTarget = m_Dir / L"nothing";
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), spArchive->ExtractFolder(strTarget.c_str()));
-    EXPECT_FALSE(Exists(strTarget));
+    EXPECT_FALSE(kqtest::FileExists(strTarget));
 }
 
 TEST_F(SevenZipArchiveTest, ExtractFileFindsTheItemIgnoringCaseInsideASolidBlock)
@@ -409,12 +382,12 @@ TEST_F(SevenZipArchiveTest, ExtractFileFindsTheItemIgnoringCaseInsideASolidBlock
     ASSERT_EQ(S_OK, spArchive->ExtractFile(L"SUB\\BIG.TXT", strOutput.c_str()));
     EXPECT_EQ(kqtest::ReadFileBytes(DataPath(L"tree\\sub\\big.txt")), kqtest::ReadFileBytes(strOutput));
     // Nothing else was written.
-    EXPECT_EQ(1u, Entries(m_Dir / L"new\\deeper").size());
-    EXPECT_EQ(2u, Entries(m_Dir.Path()).size());  // package.bin and new
+    EXPECT_EQ((std::vector<std::wstring>{L"new\\", L"new\\deeper\\", L"new\\deeper\\big-copy.txt", L"package.bin"}),
+              kqtest::ListFiles(m_Dir.Path(), true));
 
     std::wstring strMissing = m_Dir / L"missing.txt";
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), spArchive->ExtractFile(L"nope.txt", strMissing.c_str()));
-    EXPECT_FALSE(Exists(strMissing));
+    EXPECT_FALSE(kqtest::FileExists(strMissing));
 }
 
 TEST_F(SevenZipArchiveTest, OutputFileThatCannotBeCreatedIsReported)
@@ -513,10 +486,9 @@ TEST_P(UnsafePathTest, ItemIsRefusedAndNothingLandsOutsideTheTarget)
     EXPECT_EQ(1u, kqtest::CountTraceLines(L"C7zArchive::GetStream(763) : item path leaves the target folder, refused: "));
     EXPECT_EQ(1u, kqtest::CountTraceLines(L"Error"));
     // Only the target (if anything) below out, and nothing at the escape path.
-    std::vector<std::wstring> outside = Entries(m_Dir / L"out");
-    EXPECT_TRUE(outside.empty() || (outside.size() == 1 && outside[0] == L"target"));
+    EXPECT_TRUE(HoldsOnly(m_Dir / L"out", L"target"));
     std::wstring strEscape = c.pszEscape[0] == L'C' ? std::wstring(c.pszEscape) : m_Dir / c.pszEscape;
-    EXPECT_FALSE(Exists(strEscape));
+    EXPECT_FALSE(kqtest::FileExists(strEscape));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -626,8 +598,7 @@ TEST_F(SevenZipArchiveTest, MutatedArchivesFailCleanly)
             }
             auto elapsed = std::chrono::steady_clock::now() - start;
             EXPECT_LT(elapsed, std::chrono::seconds(10));
-            std::vector<std::wstring> entries = Entries(strRoot);
-            EXPECT_TRUE(entries.empty() || (entries.size() == 1 && entries[0] == L"t"));
+            EXPECT_TRUE(HoldsOnly(strRoot, L"t"));
             kqtest::RemoveTree(strTarget);
             ++nRuns;
         }

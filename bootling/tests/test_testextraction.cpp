@@ -8,7 +8,6 @@
 #include <windows.h>
 #include <imagehlp.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -28,46 +27,6 @@ const wchar_t kCancelLine[] =
 std::wstring Sample(const std::wstring& strName)
 {
     return kqtest::ExeFolder() + L"testdata\\sample\\" + strName;
-}
-
-// Every file below the folder, as paths relative to it, sorted.
-void ListFiles(const std::wstring& strFolder, const std::wstring& strRelative, std::vector<std::wstring>& files)
-{
-    WIN32_FIND_DATAW data;
-    HANDLE hFind = FindFirstFileW((strFolder + L"\\*").c_str(), &data);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        const std::wstring strName = data.cFileName;
-        if (strName == L"." || strName == L"..")
-            continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ListFiles(strFolder + L"\\" + strName, strRelative + strName + L"\\", files);
-        else
-            files.push_back(strRelative + strName);
-    } while (FindNextFileW(hFind, &data));
-    FindClose(hFind);
-    std::sort(files.begin(), files.end());
-}
-
-std::vector<std::wstring> ListFiles(const std::wstring& strFolder)
-{
-    std::vector<std::wstring> files;
-    ListFiles(strFolder, L"", files);
-    return files;
-}
-
-FILETIME SampleProductTime()
-{
-    // make.sh stamps the product's files with 2024-03-01 12:00:00 UTC.
-    SYSTEMTIME st = {};
-    st.wYear = 2024;
-    st.wMonth = 3;
-    st.wDay = 1;
-    st.wHour = 12;
-    FILETIME ft = {};
-    SystemTimeToFileTime(&st, &ft);
-    return ft;
 }
 
 // The package in a folder of its own, logging into it; each run starts a fresh log.
@@ -102,7 +61,7 @@ TEST_F(TestExtraction, WritesEveryEntryAndTheStubWithItsOwnSignature)
     EXPECT_EQ(1u, CountLogLines(L"Information : Bootling: Returned (0x00000000)"));
 
     const std::vector<std::wstring> expected = {L"CacheStub.exe", L"Install.7z", L"Product.7z", L"UI.7z"};
-    EXPECT_EQ(expected, ListFiles(strOut)) << "no Archive folder without TESTMODE";
+    EXPECT_EQ(expected, kqtest::ListFiles(strOut)) << "no Archive folder without TESTMODE";
     for (const wchar_t* pszArchive : {L"UI.7z", L"Install.7z", L"Product.7z"}) {
         const std::string original = kqtest::ReadFileBytes(Sample(L"archives\\") + pszArchive);
         ASSERT_FALSE(original.empty()) << pszArchive;
@@ -149,9 +108,10 @@ TEST_F(TestExtraction, TestModeUnpacksTheProductWithItsAttributesAndTimes)
     };
     const Case cases[] = {{L"1", true}, {L"2", true}, {L"0", false}, {L"off", false}};
     const std::wstring strSource = Sample(L"archives\\src\\product");
-    const std::vector<std::wstring> product = ListFiles(strSource);
+    const std::vector<std::wstring> product = kqtest::ListFiles(strSource);
     ASSERT_EQ(3u, product.size());
-    const FILETIME ftStamp = SampleProductTime();
+    // make.sh stamps the product's files with 2024-03-01 12:00:00 UTC.
+    const FILETIME ftStamp = kqtest::UtcTime(2024, 3, 1, 12);
     int nRun = 0;
     for (const Case& c : cases) {
         const std::wstring strOut = m_dir / (L"out" + std::to_wstring(++nRun));
@@ -160,10 +120,10 @@ TEST_F(TestExtraction, TestModeUnpacksTheProductWithItsAttributesAndTimes)
         const std::wstring strArchive = strOut + L"\\Archive";
         if (!c.bUnpacked) {
             EXPECT_FALSE(kqtest::FileExists(strArchive)) << c.pszTestMode;
-            EXPECT_EQ(4u, ListFiles(strOut).size()) << c.pszTestMode;
+            EXPECT_EQ(4u, kqtest::ListFiles(strOut).size()) << c.pszTestMode;
             continue;
         }
-        ASSERT_EQ(product, ListFiles(strArchive)) << c.pszTestMode;
+        ASSERT_EQ(product, kqtest::ListFiles(strArchive)) << c.pszTestMode;
         for (const std::wstring& strName : product) {
             const std::wstring strFile = strArchive + L"\\" + strName;
             EXPECT_TRUE(kqtest::ReadFileBytes(strSource + L"\\" + strName) == kqtest::ReadFileBytes(strFile))
@@ -204,7 +164,7 @@ TEST_F(TestExtraction, RefusalsAreCancelledWithTheirLogLine)
         EXPECT_EQ(1u, CountLogLines(kCancelLine)) << c.pszName;
         EXPECT_EQ(1u, CountLogLines(L"Information : Bootling: Returned (0x800704c7)")) << c.pszName;
         EXPECT_FALSE(kqtest::FileExists(strNew)) << c.pszName;
-        EXPECT_TRUE(ListFiles(strExisting).empty()) << c.pszName;
+        EXPECT_TRUE(kqtest::ListFiles(strExisting).empty()) << c.pszName;
         EXPECT_TRUE(package == kqtest::ReadFileBytes(m_strProgram)) << c.pszName;
     }
 }
@@ -216,7 +176,7 @@ TEST_F(TestExtraction, RunOnceIsReportedAndTheRunGoesOn)
     const std::wstring strOut = m_dir / L"out";
     ASSERT_EQ(0u, Run(L"/RUNONCE /PRODID {00000000-0000-0000-0000-000000000001} /qn /TEST " +
                       kqtest::QuoteArgument(strOut)));
-    EXPECT_EQ(4u, ListFiles(strOut).size());
+    EXPECT_EQ(4u, kqtest::ListFiles(strOut).size());
     EXPECT_EQ(1u, CountLogLines(L"Warning : CInstallManager::RunOnceRelaunch(61) : the relaunch from the RunOnce "
                                 L"key is not built; going on without it"));
 }
@@ -232,7 +192,7 @@ TEST_F(TestExtraction, TestWithoutValueIsIgnored)
             EXPECT_EQ(std::wstring::npos, line.find(L"test extraction")) << line.c_str();
     }
     EXPECT_EQ((std::vector<std::wstring>{L"VantrySetup.exe", L"isolate.ini", L"logs\\CacheStub.log"}),
-              ListFiles(m_dir.Path()));
+              kqtest::ListFiles(m_dir.Path()));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "kqDebugOutput.h"
 #include "kqQelKeyValueCollectionImpl.h"
 #include "kqTestFiles.h"
+#include "kqTestPE.h"
 #include "kqTestProcess.h"
 #include "kqTestSigning.h"
 
@@ -123,28 +124,6 @@ std::string StreamContent(IKeyValueCollection* pStreams, DWORD dwKey)
     return data;
 }
 
-struct SecurityEntry
-{
-    DWORD dwOffset = 0xDEAD;
-    DWORD dwSize = 0xDEAD;
-    DWORD dwChecksum = 0;
-};
-
-SecurityEntry ReadSecurityEntry(const std::wstring& strPath)
-{
-    SecurityEntry entry;
-    CFile file;
-    if (!file.Open(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0))
-        return entry;
-    ZIRA::CPEFileHelper pe;
-    if (!pe.ReadHeaders(file, true))
-        return entry;
-    entry.dwOffset = pe.m_dwCertificateTableOffset;
-    entry.dwSize = pe.m_dwCertificateTableSize;
-    file.ReadAt(pe.m_dwChecksumOffset, &entry.dwChecksum, 4);
-    return entry;
-}
-
 DWORD ImageHelpChecksum(const std::wstring& strPath)
 {
     DWORD dwHeaderSum = 0;
@@ -215,9 +194,10 @@ TEST_F(UnpackerTest, FirstRunUnpacksStubAndUIAndHandsOnTheStreams)
     const std::wstring strCacheStub = m_strCache + L"\\CacheStub.exe";
     ASSERT_TRUE(kqtest::FileExists(strCacheStub));
     EXPECT_EQ(kqtest::ReadFileBytes(strCacheStub).size(), m_stub.size());
-    const SecurityEntry entry = ReadSecurityEntry(strCacheStub);
-    EXPECT_EQ(entry.dwOffset, m_dwEndOfImage);
-    EXPECT_EQ(entry.dwSize, m_dwStubCertificate);
+    const kqtest::PEFacts entry = kqtest::ReadPEFacts(kqtest::ReadFileBytes(strCacheStub));
+    ASSERT_TRUE(entry.bValid);
+    EXPECT_EQ(entry.dwCertificateOffset, m_dwEndOfImage);
+    EXPECT_EQ(entry.dwCertificateSize, m_dwStubCertificate);
     EXPECT_EQ(entry.dwChecksum, ImageHelpChecksum(strCacheStub));
     EXPECT_EQ(kqtest::VerifyFileSignature(strCacheStub), 0);
 
@@ -264,9 +244,10 @@ TEST_F(UnpackerTest, UnsignedProgramGetsAnEmptySecurityEntry)
     CInstallUnpacker unpacker;
     ASSERT_EQ(unpacker.ExtractPackage(spStreams.Get(), m_strCache.c_str(), strPackage.c_str()), S_OK);
     const std::wstring strCacheStub = m_strCache + L"\\CacheStub.exe";
-    const SecurityEntry entry = ReadSecurityEntry(strCacheStub);
-    EXPECT_EQ(entry.dwOffset, 0u);
-    EXPECT_EQ(entry.dwSize, 0u);
+    const kqtest::PEFacts entry = kqtest::ReadPEFacts(kqtest::ReadFileBytes(strCacheStub));
+    ASSERT_TRUE(entry.bValid);
+    EXPECT_EQ(entry.dwCertificateOffset, 0u);
+    EXPECT_EQ(entry.dwCertificateSize, 0u);
     EXPECT_EQ(entry.dwChecksum, ImageHelpChecksum(strCacheStub));
     EXPECT_EQ(spStreams->GetCount(), 3u);
 }

@@ -1,37 +1,11 @@
 #include "CronwickTestKit.h"
 
-#include <cwchar>
 #include "kqTestFiles.h"
+#include "kqTestProcess.h"
 
 namespace cwtest {
 
 namespace {
-
-struct CHandle
-{
-    HANDLE h = nullptr;
-    ~CHandle()
-    {
-        if (h && h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-};
-
-// The process's environment with WINEDEBUG replaced.
-std::vector<wchar_t> EnvironmentWithEventLog()
-{
-    std::vector<wchar_t> block;
-    wchar_t* pszEnv = GetEnvironmentStringsW();
-    for (const wchar_t* p = pszEnv; p && *p; p += wcslen(p) + 1)
-        if (_wcsnicmp(p, L"WINEDEBUG=", 10) != 0)
-            block.insert(block.end(), p, p + wcslen(p) + 1);
-    if (pszEnv)
-        FreeEnvironmentStringsW(pszEnv);
-    const wchar_t kszDebug[] = L"WINEDEBUG=-all,err+eventlog";
-    block.insert(block.end(), kszDebug, kszDebug + ARRAYSIZE(kszDebug));
-    block.push_back(L'\0');
-    return block;
-}
 
 // Wine writes each insertion string of an Error event as one line:
 //   0123:err:eventlog:ReportEventW L"text"
@@ -94,30 +68,20 @@ CronwickRun RunCronwick(const std::wstring& strFolder, const std::wstring& strAr
     }
     size_t cbLogBefore = kqtest::ReadFileBytes(strLog).size();
 
-    std::wstring strProgram = strFolder + L"Cronwick.exe";
-    std::wstring strLine = L"\"" + strProgram + L"\"";
+    std::wstring strLine = kqtest::QuoteArgument(strFolder + L"Cronwick.exe");
     if (!strArguments.empty())
         strLine += L" " + strArguments;
-    std::vector<wchar_t> vecLine(strLine.begin(), strLine.end());
-    vecLine.push_back(L'\0');
-    std::vector<wchar_t> vecEnv = EnvironmentWithEventLog();
-
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(strProgram.c_str(), vecLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                        vecEnv.data(), strFolder.c_str(), &si, &pi))
+    kqtest::ProcessOptions options;
+    options.timeoutMs = 60000;
+    options.workingDir = strFolder;
+    // Wine's event-log channel on, so that the Error events reach the standard error log.
+    options.environment = {L"WINEDEBUG=-all,err+eventlog"};
+    const kqtest::ProcessResult process = kqtest::RunProcess(strLine, options);
+    if (!process.bStarted)
         return run;
-    CHandle process{pi.hProcess};
-    CHandle thread{pi.hThread};
     run.bStarted = true;
-    if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0)
-    {
-        run.bTimedOut = true;
-        TerminateProcess(pi.hProcess, 0xDEAD);
-        WaitForSingleObject(pi.hProcess, 10000);
-    }
-    GetExitCodeProcess(pi.hProcess, &run.dwExitCode);
+    run.bTimedOut = process.bTimedOut;
+    run.dwExitCode = process.dwExitCode;
     std::string strLogNow = kqtest::ReadFileBytes(strLog);
     run.strStdErr = strLogNow.size() > cbLogBefore ? strLogNow.substr(cbLogBefore) : std::string();
     run.vecEventStrings = ParseEventLines(run.strStdErr);

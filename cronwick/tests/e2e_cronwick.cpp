@@ -251,28 +251,15 @@ TEST(CronwickEndToEndFixed, ListingToolPrintsTheStoredJob)
     ASSERT_EQ(0u, run.dwExitCode);
 
     kqtest::CTempDir dir;
-    std::wstring strOut = dir.File(L"list.txt");
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    HANDLE hOut = CreateFileW(strOut.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, hOut);
-    std::wstring strLine = L"\"" + kqtest::ExeFolder() + L"kqjoblist.exe\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = hOut;
-    si.hStdError = hOut;
-    PROCESS_INFORMATION pi = {};
-    BOOL bStarted = CreateProcessW(nullptr, &strLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-    CloseHandle(hOut);
-    ASSERT_TRUE(bStarted);
-    if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0)
-        TerminateProcess(pi.hProcess, 0xDEAD);
-    DWORD dwExit = 0xFFFFFFFF;
-    GetExitCodeProcess(pi.hProcess, &dwExit);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    EXPECT_EQ(0u, dwExit);
-    std::string strText = kqtest::ReadFileBytes(strOut);
+    kqtest::ProcessOptions options;
+    options.timeoutMs = 60000;
+    options.stdOutFile = dir.File(L"list.txt");
+    options.stdErrFile = dir.File(L"errors.txt");
+    const kqtest::ProcessResult list =
+        kqtest::RunProcess(kqtest::QuoteArgument(kqtest::ExeFolder() + L"kqjoblist.exe"), options);
+    ASSERT_TRUE(list.bStarted);
+    EXPECT_EQ(0u, list.dwExitCode) << kqtest::ReadFileBytes(options.stdErrFile);
+    std::string strText = kqtest::ReadFileBytes(options.stdOutFile);
     EXPECT_NE(std::string::npos, strText.find("{6A2F0C1E-3B4D-4E5F-8A9B-0C1D2E3F4A5B}")) << strText;
     EXPECT_NE(std::string::npos, strText.find("  Name = Listed")) << strText;
     EXPECT_NE(std::string::npos, strText.find("  Interval = 15 (0x0000000F)")) << strText;

@@ -11,7 +11,6 @@
 #include "bpSettingsJson.h"
 #include "bpSigning.h"
 #include "bpText.h"
-#include "kqFile.h"
 #include "kqPathUtils.h"
 #include "kqQelKeyValueCollectionImpl.h"
 #include "kqSmartPtr.h"
@@ -64,6 +63,7 @@ private:
 };
 
 // Settings read from a package into a collection; a package without a block gives none.
+// pbFound may be null.
 bool ReadPackageSettings(const std::wstring& strPackage, CSmartPtr<IKeyValueCollection>& spSettings, bool* pbFound,
                          std::string& strError)
 {
@@ -169,11 +169,11 @@ bool ParseBuild(const Arguments& args, BuildOptions& options, std::string& strEr
         return false;
     }
     // The order of the shipped packages: UI first, so it can show while the rest unpacks.
-    options.inputs.push_back({strUI, ePackageFileType_UI});
-    options.inputs.push_back({strProduct, ePackageFileType_Product});
-    options.inputs.push_back({strInstall, ePackageFileType_Install});
+    options.inputs.push_back({strUI, ZIRA::eFileType_UIPackage});
+    options.inputs.push_back({strProduct, ZIRA::eFileType_ProductPackage});
+    options.inputs.push_back({strInstall, ZIRA::eFileType_InstallPackage});
     for (const std::wstring& strAux : aux)
-        options.inputs.push_back({strAux, ePackageFileType_Aux});
+        options.inputs.push_back({strAux, ZIRA::eFileType_AuxPackage});
     return true;
 }
 
@@ -277,26 +277,28 @@ int CommandBuild(const Arguments& args)
     const std::wstring strSignedOut = options.strOutput + L".signed.tmp";
     temporary.Add(strUnsigned);
     temporary.Add(strSignedOut);
-    if (!WritePackageFile(options.strStub, stub, options.inputs, strUnsigned, strError) ||
-        !VerifyPackageContents(strUnsigned, options.strStub, stub, options.inputs, strError))
+    if (!WritePackageFile(options.strStub, stub, options.inputs, strUnsigned, strError))
         return Fail(strError);
 
     std::wstring strResult = strUnsigned;
+    std::string strLastStep = "after writing the package: ";
     if (!options.strSign.empty()) {
         if (!RunSigningCommand(options.strSign, strUnsigned, strSignedOut, strResult, strError))
             return Fail(strError);
         PackageLayout layout;
         if (!ReadPackageLayout(strResult, layout, strError) || !layout.bSigned)
             return Fail("the signing command left " + ToUtf8(strResult) + " without a signature");
-        if (!VerifyPackageContents(strResult, options.strStub, stub, options.inputs, strError))
-            return Fail("after signing: " + strError);
+        strLastStep = "after signing: ";
     }
     if (spSettings && !options.bSignLater) {
         if (!WriteAndCheckSettings(strResult, spSettings.Get(), strError))
             return Fail(strError);
-        if (!VerifyPackageContents(strResult, options.strStub, stub, options.inputs, strError))
-            return Fail("after writing the settings: " + strError);
+        strLastStep = "after writing the settings: ";
     }
+    // One full read-back once the file is final: whatever the signing command or the settings
+    // block did to it, the stub and every entry must still be what was written.
+    if (!VerifyPackageContents(strResult, options.strStub, stub, options.inputs, strError))
+        return Fail(strLastStep + strError);
     if (!MoveFileExW(strResult.c_str(), options.strOutput.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
         return Fail(ToUtf8(options.strOutput) + ": cannot replace the output file (error " +
                     std::to_string(GetLastError()) + ")");
@@ -331,10 +333,9 @@ int CommandInspect(const Arguments& args)
     if (!ReadPackageLayout(strPackage, layout, strError))
         return Fail(strError);
     CSmartPtr<IKeyValueCollection> spSettings;
-    bool bFound = false;
     std::string strSettingsError;
     const bool bSettingsRead =
-        layout.bHasSettingsBlock && ReadPackageSettings(strPackage, spSettings, &bFound, strSettingsError);
+        layout.bHasSettingsBlock && ReadPackageSettings(strPackage, spSettings, nullptr, strSettingsError);
     const long lSignature = CheckSignature(strPackage);
 
     Json doc = Json::object();
@@ -435,8 +436,7 @@ int CommandSettings(const Arguments& args)
     if (GetFileAttributesW(strPackage.c_str()) == INVALID_FILE_ATTRIBUTES)
         return Fail(ToUtf8(strPackage) + ": the file does not exist");
     CSmartPtr<IKeyValueCollection> spSettings;
-    bool bFound = false;
-    if (!ReadPackageSettings(strPackage, spSettings, &bFound, strError))
+    if (!ReadPackageSettings(strPackage, spSettings, nullptr, strError))
         return Fail(strError);
 
     if (strAction == L"export") {
@@ -531,37 +531,11 @@ int CommandExtract(const Arguments& args)
     }
     if (!CreateDirectoryTree(strFolder.c_str()) && GetFileAttributesW(strFolder.c_str()) == INVALID_FILE_ATTRIBUTES)
         return Fail(ToUtf8(strFolder) + ": cannot create the folder (error " + std::to_string(GetLastError()) + ")");
-    if (PackageReaderAvailable()) {
-        std::vector<std::wstring> written;
-        const bool bOk = ExtractWithPackageReader(strPackage, strFolder, written, strError);
-        for (const std::wstring& strPath : written)
-            WriteOut(ToUtf8(strPath) + "\n");
-        return bOk ? kExitOk : Fail(strError);
-    }
-    CFile package;
-    if (!package.Open(strPackage.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0))
-        return Fail(ToUtf8(strPackage) + ": cannot open it (error " + std::to_string(package.GetLastError()) + ")");
-    std::vector<BYTE> buffer(1024 * 1024);
-    for (const PackageEntryInfo& entry : layout.entries) {
-        std::wstring strTarget = strFolder;
-        AppendPath(strTarget, entry.strName.c_str());
-        CFile out;
-        if (!out.Open(strTarget.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0))
-            return Fail(ToUtf8(strTarget) + ": cannot create it (error " + std::to_string(out.GetLastError()) + ")");
-        ULONGLONG ullLeft = entry.ullSize;
-        if (!package.SetPosition(entry.ullOffset))
-            return Fail(ToUtf8(strPackage) + ": cannot read entry \"" + ToUtf8(entry.strName) + "\"");
-        while (ullLeft > 0) {
-            const DWORD dwChunk = static_cast<DWORD>(std::min<ULONGLONG>(ullLeft, buffer.size()));
-            if (!package.Read(buffer.data(), dwChunk))
-                return Fail(ToUtf8(strPackage) + ": cannot read entry \"" + ToUtf8(entry.strName) + "\"");
-            if (!out.Write(buffer.data(), dwChunk))
-                return Fail(ToUtf8(strTarget) + ": cannot write it (error " + std::to_string(out.GetLastError()) + ")");
-            ullLeft -= dwChunk;
-        }
-        WriteOut(ToUtf8(strTarget) + "\n");
-    }
-    return kExitOk;
+    std::vector<std::wstring> written;
+    const bool bOk = ExtractWithPackageReader(strPackage, strFolder, written, strError);
+    for (const std::wstring& strPath : written)
+        WriteOut(ToUtf8(strPath) + "\n");
+    return bOk ? kExitOk : Fail(strError);
 }
 
 int RunBootpack(const Arguments& args)

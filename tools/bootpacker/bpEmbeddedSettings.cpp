@@ -10,7 +10,8 @@
 bool ReadEmbeddedSettings(const std::wstring& strPath, IKeyValueCollection* pCollection, bool* pbFound,
                           std::string& strError)
 {
-    *pbFound = false;
+    if (pbFound)
+        *pbFound = false;
     ZIRA::CFileDataExtender extender;
     if (!extender.Initialize(strPath.c_str(), false)) {
         strError = ToUtf8(strPath) + ": the settings block cannot be read";
@@ -20,7 +21,9 @@ bool ReadEmbeddedSettings(const std::wstring& strPath, IKeyValueCollection* pCol
         strError = ToUtf8(strPath) + ": the settings cannot be copied";
         return false;
     }
-    *pbFound = HasSettingsBlock(strPath);
+    // A second look at the file, for the callers that must tell an empty block from none.
+    if (pbFound)
+        *pbFound = HasSettingsBlock(strPath);
     return true;
 }
 

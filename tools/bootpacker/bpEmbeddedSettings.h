@@ -6,7 +6,8 @@
 
 #include "kqValueCollection.h"
 
-// Copies the file's settings into the collection; *pbFound tells whether the file has a block.
+// Copies the file's settings into the collection; *pbFound, when asked for (it costs another
+// read of the file's headers), tells whether the file has a block.
 bool ReadEmbeddedSettings(const std::wstring& strPath, IKeyValueCollection* pCollection, bool* pbFound,
                           std::string& strError);
 // Replaces the file's settings with exactly the collection's values; the file's signature, if

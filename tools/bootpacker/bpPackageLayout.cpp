@@ -102,11 +102,11 @@ bool ReadCertificateTable(CFile& file, const std::string& strSource, PackageLayo
 std::string PackageFileTypeName(DWORD dwType)
 {
     switch (dwType) {
-    case ePackageFileType_Product: return "product";
-    case ePackageFileType_Install: return "install";
-    case ePackageFileType_Aux: return "aux";
-    case ePackageFileType_UI: return "ui";
-    case ePackageFileType_Stub: return "stub";
+    case ZIRA::eFileType_ProductPackage: return "product";
+    case ZIRA::eFileType_InstallPackage: return "install";
+    case ZIRA::eFileType_AuxPackage: return "aux";
+    case ZIRA::eFileType_UIPackage: return "ui";
+    case ZIRA::eFileType_Stub: return "stub";
     default: return std::to_string(dwType);
     }
 }
@@ -150,11 +150,11 @@ bool ReadPackageLayout(const std::wstring& strPath, PackageLayout& layout, std::
     memcpy(&layout.dwTableVersion, header + 4, 4);
     memcpy(&layout.ullEntryCount, header + 8, 8);
     memcpy(&layout.dwPointerArchiveLength, header + 16, 4);
-    if (dwMagic != kPackageTableMagic) {
+    if (dwMagic != ZIRA::kPackageTableMagic) {
         strError = strSource + ": no package table (\"pcPB\") after the stub's certificate";
         return false;
     }
-    if (layout.dwTableVersion > kPackageTableVersion) {
+    if (layout.dwTableVersion > ZIRA::kPackageTableVersion) {
         strError = strSource + ": package table version " + std::to_string(layout.dwTableVersion) + " is not supported";
         return false;
     }

@@ -7,18 +7,9 @@
 #include <string>
 #include <vector>
 
-// Package table entry types.
-enum PackageFileType : DWORD
-{
-    ePackageFileType_Product = 1,
-    ePackageFileType_Install = 3,
-    ePackageFileType_Aux = 4,
-    ePackageFileType_UI = 5,
-    ePackageFileType_Stub = 6,
-};
+// The entry types (ZIRA::eFileType_*), the table's magic and its version are the library's.
+#include "ZIRA_FilePacker.h"
 
-constexpr DWORD kPackageTableMagic = 0x42506370;  // "pcPB"
-constexpr DWORD kPackageTableVersion = 2;
 constexpr DWORD kPackageTableHeaderSize = 20;
 constexpr DWORD kSettingsBlockMagic = 0x50417062;    // "bpAP"
 constexpr DWORD kSettingsBlockMagicV0 = 0x62704170;

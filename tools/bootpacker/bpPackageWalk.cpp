@@ -5,22 +5,21 @@
 #include <new>
 
 #include "bpText.h"
+#include "kqArchiveItemPath.h"
 #include "kqFile.h"
 #include "kqPathUtils.h"
 
-// Defined by the build when the library has its package reader.
-#ifdef BOOTPACK_HAVE_PACKAGE_READER
 #include "ZIRA_FilePacker.h"
-#endif
 
 bool IsPlainFileName(const std::wstring& strName)
 {
-    return !strName.empty() && strName != L"." && strName != L".." &&
-           strName.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos &&
-           std::none_of(strName.begin(), strName.end(), [](wchar_t ch) { return ch < 32; });
+    // The library's item path check refuses device names (CON, NUL.txt, COM1), dot names, colons
+    // and control characters. A single file name must also have no folder parts, none of the
+    // other characters Windows reserves, and no trailing dot or blank, which Windows trims off
+    // and so would write the entry under another name.
+    return IsContainedItemPath(strName) && strName.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos &&
+           strName.back() != L'.' && strName.back() != L' ';
 }
-
-#ifdef BOOTPACK_HAVE_PACKAGE_READER
 
 namespace {
 
@@ -144,11 +143,6 @@ bool Walk(CEntryWalker& walker, const std::wstring& strPackage, std::string& str
 
 }  // namespace
 
-bool PackageReaderAvailable()
-{
-    return true;
-}
-
 bool ExtractWithPackageReader(const std::wstring& strPackage, const std::wstring& strFolder,
                               std::vector<std::wstring>& writtenPaths, std::string& strError)
 {
@@ -171,25 +165,3 @@ bool CompareWithPackageReader(const std::wstring& strPackage, const std::vector<
     }
     return true;
 }
-
-#else
-
-bool PackageReaderAvailable()
-{
-    return false;
-}
-
-bool ExtractWithPackageReader(const std::wstring&, const std::wstring&, std::vector<std::wstring>&,
-                              std::string& strError)
-{
-    strError = "no package reader in this build";
-    return false;
-}
-
-bool CompareWithPackageReader(const std::wstring&, const std::vector<PackageInput>&, std::string& strError)
-{
-    strError = "no package reader in this build";
-    return false;
-}
-
-#endif

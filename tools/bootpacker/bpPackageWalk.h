@@ -8,8 +8,6 @@
 
 #include "bpPackageWriter.h"
 
-// False when this build's library has no package reader; the callers then use their own.
-bool PackageReaderAvailable();
 // Writes every entry, byte for byte, as FOLDER\name; names that are not plain file names are
 // refused before anything is written. The written paths in writtenPaths.
 bool ExtractWithPackageReader(const std::wstring& strPackage, const std::wstring& strFolder,
@@ -17,5 +15,6 @@ bool ExtractWithPackageReader(const std::wstring& strPackage, const std::wstring
 // The entries must be exactly the inputs: names, types, sizes and bytes, in order.
 bool CompareWithPackageReader(const std::wstring& strPackage, const std::vector<PackageInput>& inputs,
                               std::string& strError);
-// A plain file name: no folder parts, no reserved characters.
+// A plain file name: no folder parts, no reserved characters or device names, nothing that
+// Windows would trim (a trailing dot or blank).
 bool IsPlainFileName(const std::wstring& strName);

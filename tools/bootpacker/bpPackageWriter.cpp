@@ -76,6 +76,17 @@ std::wstring EntryName(const std::wstring& strPath)
     return pos == std::wstring::npos ? strPath : strPath.substr(pos + 1);
 }
 
+ULONGLONG PackageFileSize(const StubInfo& stub, DWORD dwPointerArchiveLength, const std::vector<ULONGLONG>& sizes)
+{
+    const ULONGLONG ullMax = ~0ULL - 8;
+    ULONGLONG ullSize = static_cast<ULONGLONG>(stub.pe.dwEndOfImage) +
+                        (stub.dwCertificateLength ? stub.dwCertificateLength : sizeof(DWORD)) +
+                        kPackageTableHeaderSize + dwPointerArchiveLength;
+    for (ULONGLONG ullEntry : sizes)
+        ullSize = ullEntry > ullMax - ullSize ? ullMax : ullSize + ullEntry;
+    return (ullSize + 7) / 8 * 8;
+}
+
 bool CheckStub(const std::wstring& strPath, StubInfo& info, std::string& strError)
 {
     const std::string strSource = ToUtf8(strPath);
@@ -184,6 +195,11 @@ bool WritePackageFile(const std::wstring& strStub, const StubInfo& stub, const s
     CMemory pointerArchive;
     if (!BuildPointerArchive(inputs, sizes, pointerArchive, strError))
         return false;
+    // Refused before anything is copied: the certificate table's offset is a 32-bit field.
+    if (PackageFileSize(stub, pointerArchive.GetSize(), sizes) > 0xFFFFFFFFull) {
+        strError = strTarget + ": a package of 4 GB or more cannot be signed";
+        return false;
+    }
 
     CFile out;
     if (!out.Open(strOutput.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0)) {
@@ -215,8 +231,8 @@ bool WritePackageFile(const std::wstring& strStub, const StubInfo& stub, const s
     BYTE header[kPackageTableHeaderSize];
     const ULONGLONG ullCount = inputs.size();
     const DWORD dwArchiveLength = pointerArchive.GetSize();
-    memcpy(header, &kPackageTableMagic, 4);
-    memcpy(header + 4, &kPackageTableVersion, 4);
+    memcpy(header, &ZIRA::kPackageTableMagic, 4);
+    memcpy(header + 4, &ZIRA::kPackageTableVersion, 4);
     memcpy(header + 8, &ullCount, 8);
     memcpy(header + 16, &dwArchiveLength, 4);
     if (!out.Write(header, sizeof(header)) ||
@@ -239,10 +255,6 @@ bool WritePackageFile(const std::wstring& strStub, const StubInfo& stub, const s
     const DWORD dwPad = static_cast<DWORD>((8 - ullEnd % 8) % 8);
     if (dwPad && !out.Write(zeros, dwPad))
         return writeFailed();
-    if (ullEnd + dwPad > 0xFFFFFFFFull) {
-        strError = strTarget + ": a package of 4 GB or more cannot be signed";
-        return false;
-    }
     if (!out.Flush())
         return writeFailed();
 
@@ -272,7 +284,7 @@ bool VerifyPackageContents(const std::wstring& strPackage, const std::wstring& s
         return false;
     }
     if (layout.pe.dwEndOfImage != stub.pe.dwEndOfImage || layout.dwStubCertificateLength != stub.dwCertificateLength ||
-        layout.dwTableVersion != kPackageTableVersion || layout.entries.size() != inputs.size()) {
+        layout.dwTableVersion != ZIRA::kPackageTableVersion || layout.entries.size() != inputs.size()) {
         strError = "read-back: " + strSource + ": the stub or the package table differs from what was written";
         return false;
     }
@@ -301,20 +313,8 @@ bool VerifyPackageContents(const std::wstring& strPackage, const std::wstring& s
         strError = "read-back: " + strSource + ": the stub's image or certificate differs from the stub";
         return false;
     }
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        const PackageEntryInfo& entry = layout.entries[i];
-        CFile input;
-        ULONGLONG ullSize = 0;
-        if (entry.strName != EntryName(inputs[i].strPath) || entry.dwType != inputs[i].dwType ||
-            !OpenForReading(input, inputs[i].strPath) || !input.GetSize(&ullSize) || ullSize != entry.ullSize ||
-            !SameRange(package, entry.ullOffset, input, 0, ullSize, a.get(), b.get())) {
-            strError = "read-back: " + strSource + ": entry \"" + ToUtf8(entry.strName) + "\" differs from " +
-                       ToUtf8(inputs[i].strPath);
-            return false;
-        }
-    }
-    // And once more as the bootstrap program will walk it.
-    if (PackageReaderAvailable() && !CompareWithPackageReader(strPackage, inputs, strProblem)) {
+    // The entries as the bootstrap program will walk them: names, types, sizes and bytes.
+    if (!CompareWithPackageReader(strPackage, inputs, strProblem)) {
         strError = "read-back: " + strProblem;
         return false;
     }

@@ -30,10 +30,15 @@ bool CheckStub(const std::wstring& strPath, StubInfo& info, std::string& strErro
 bool CheckInputs(const std::vector<PackageInput>& inputs, std::string& strError);
 // The entry name of an input: its file name.
 std::wstring EntryName(const std::wstring& strPath);
-// Writes the unsigned package to strOutput (replacing it).
+// The size WritePackageFile gives the package, padding included, from the stub and the sizes
+// of the archives (as much as a ULONGLONG holds when they add up to more).
+ULONGLONG PackageFileSize(const StubInfo& stub, DWORD dwPointerArchiveLength, const std::vector<ULONGLONG>& sizes);
+// Writes the unsigned package to strOutput (replacing it); a package that would reach 4 GB is
+// refused before the output is created.
 bool WritePackageFile(const std::wstring& strStub, const StubInfo& stub, const std::vector<PackageInput>& inputs,
                       const std::wstring& strOutput, std::string& strError);
 // Compares a written package with what it was made from: the stub's image and certificate,
-// the table's names, types and sizes, and every entry byte for byte.
+// the table's names, types and sizes, and every entry byte for byte (read once, through the
+// library's package reader).
 bool VerifyPackageContents(const std::wstring& strPackage, const std::wstring& strStub, const StubInfo& stub,
                            const std::vector<PackageInput>& inputs, std::string& strError);

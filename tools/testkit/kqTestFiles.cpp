@@ -1,6 +1,7 @@
 #include "kqTestFiles.h"
 
 #include <objbase.h>
+#include <algorithm>
 #include <vector>
 
 namespace kqtest {
@@ -60,6 +61,54 @@ void RemoveTree(const std::wstring& strPath)
         FindClose(hFind);
     }
     RemoveDirectoryW(strPath.c_str());
+}
+
+namespace {
+
+void AddFiles(const std::wstring& strFolder, const std::wstring& strRelative, bool bFolders,
+              std::vector<std::wstring>& files)
+{
+    WIN32_FIND_DATAW data;
+    HANDLE hFind = FindFirstFileW((strFolder + L"\\*").c_str(), &data);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        const std::wstring strName = data.cFileName;
+        if (strName == L"." || strName == L"..")
+            continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (bFolders)
+                files.push_back(strRelative + strName + L"\\");
+            AddFiles(strFolder + L"\\" + strName, strRelative + strName + L"\\", bFolders, files);
+        } else {
+            files.push_back(strRelative + strName);
+        }
+    } while (FindNextFileW(hFind, &data));
+    FindClose(hFind);
+}
+
+}  // namespace
+
+std::vector<std::wstring> ListFiles(const std::wstring& strFolder, bool bFolders)
+{
+    std::vector<std::wstring> files;
+    AddFiles(strFolder, L"", bFolders, files);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+FILETIME UtcTime(WORD wYear, WORD wMonth, WORD wDay, WORD wHour, WORD wMinute, WORD wSecond)
+{
+    SYSTEMTIME st = {};
+    st.wYear = wYear;
+    st.wMonth = wMonth;
+    st.wDay = wDay;
+    st.wHour = wHour;
+    st.wMinute = wMinute;
+    st.wSecond = wSecond;
+    FILETIME ft = {};
+    SystemTimeToFileTime(&st, &ft);
+    return ft;
 }
 
 bool FileExists(const std::wstring& strPath)

@@ -30,6 +30,11 @@ bool WriteFileBytes(const std::wstring& strPath, const std::string& bytes);
 // The same as byte vectors; false when the file cannot be read or written whole.
 bool ReadFileBytes(const std::wstring& strPath, std::vector<BYTE>& bytes);
 bool WriteFileBytes(const std::wstring& strPath, const std::vector<BYTE>& bytes);
+// Every file below the folder, at any depth, as a path relative to it ("sub\\name.txt"), sorted
+// ordinally; with bFolders the folders too, each with a trailing backslash ("sub\\").
+std::vector<std::wstring> ListFiles(const std::wstring& strFolder, bool bFolders = false);
+// A UTC time as a FILETIME, for comparing file times.
+FILETIME UtcTime(WORD wYear, WORD wMonth, WORD wDay, WORD wHour = 0, WORD wMinute = 0, WORD wSecond = 0);
 // Removes a folder and everything below it.
 void RemoveTree(const std::wstring& strPath);
 // A new GUID in braces, for silo ids and private registry keys.

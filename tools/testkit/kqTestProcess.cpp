@@ -1,5 +1,6 @@
 #include "kqTestProcess.h"
 
+#include <cwchar>
 #include <vector>
 
 namespace kqtest {
@@ -9,34 +10,104 @@ namespace {
 struct CHandle
 {
     HANDLE h = nullptr;
-    ~CHandle() { if (h) CloseHandle(h); }
+    ~CHandle()
+    {
+        if (h && h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+    }
 };
+
+// The name part of a "NAME=value" entry, with its '='.
+std::wstring NamePart(const std::wstring& entry)
+{
+    const size_t equals = entry.find(L'=', 1);  // Windows keeps hidden "=C:=..." entries
+    return equals == std::wstring::npos ? entry : entry.substr(0, equals + 1);
+}
+
+// The test's environment with the entries replaced or added, as a CREATE_UNICODE_ENVIRONMENT block.
+std::vector<wchar_t> EnvironmentBlock(const std::vector<std::wstring>& entries)
+{
+    std::vector<wchar_t> block;
+    wchar_t* own = GetEnvironmentStringsW();
+    for (const wchar_t* p = own; p && *p; p += wcslen(p) + 1) {
+        const std::wstring name = NamePart(p);
+        bool replaced = false;
+        for (const std::wstring& entry : entries)
+            replaced = replaced || CompareStringOrdinal(name.c_str(), -1, NamePart(entry).c_str(), -1, TRUE) == CSTR_EQUAL;
+        if (!replaced)
+            block.insert(block.end(), p, p + wcslen(p) + 1);
+    }
+    if (own)
+        FreeEnvironmentStringsW(own);
+    for (const std::wstring& entry : entries) {
+        block.insert(block.end(), entry.begin(), entry.end());
+        block.push_back(L'\0');
+    }
+    block.push_back(L'\0');
+    return block;
+}
+
+HANDLE CreateInheritable(const std::wstring& path)
+{
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+}
 
 }  // namespace
 
-ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const std::wstring& workingDir)
+ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& options)
 {
     ProcessResult result;
     std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back(L'\0');
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
+    CHandle out;
+    CHandle err;
+    const bool redirect = !options.stdOutFile.empty() || !options.stdErrFile.empty();
+    if (redirect) {
+        if (!options.stdOutFile.empty())
+            out.h = CreateInheritable(options.stdOutFile);
+        if (!options.stdErrFile.empty())
+            err.h = CreateInheritable(options.stdErrFile);
+        if (out.h == INVALID_HANDLE_VALUE || err.h == INVALID_HANDLE_VALUE) {
+            result.dwStartError = GetLastError();
+            return result;
+        }
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = out.h ? out.h : GetStdHandle(STD_OUTPUT_HANDLE);
+        si.hStdError = err.h ? err.h : GetStdHandle(STD_ERROR_HANDLE);
+    }
+    std::vector<wchar_t> environment;
+    if (!options.environment.empty())
+        environment = EnvironmentBlock(options.environment);
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        workingDir.empty() ? nullptr : workingDir.c_str(), &si, &pi)) {
+    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, redirect ? TRUE : FALSE,
+                        environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
+                        environment.empty() ? nullptr : environment.data(),
+                        options.workingDir.empty() ? nullptr : options.workingDir.c_str(), &si, &pi)) {
         result.dwStartError = GetLastError();
         return result;
     }
     CHandle process{pi.hProcess};
     CHandle thread{pi.hThread};
     result.bStarted = true;
-    if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(pi.hProcess, options.timeoutMs) != WAIT_OBJECT_0) {
         result.bTimedOut = true;
         TerminateProcess(pi.hProcess, 0xDEAD);
         WaitForSingleObject(pi.hProcess, 10000);
     }
     GetExitCodeProcess(pi.hProcess, &result.dwExitCode);
     return result;
+}
+
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const std::wstring& workingDir)
+{
+    ProcessOptions options;
+    options.timeoutMs = timeoutMs;
+    options.workingDir = workingDir;
+    return RunProcess(commandLine, options);
 }
 
 std::wstring ExeFolder()

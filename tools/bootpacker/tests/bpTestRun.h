@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 namespace bptest {
 
 struct RunResult
@@ -16,6 +18,9 @@ struct RunResult
 
 // Each argument is quoted as needed.
 RunResult RunBootpack(const std::vector<std::wstring>& args);
+// "bootpack inspect PACKAGE --json", expected to succeed; a discarded document when its output
+// is not JSON.
+nlohmann::ordered_json InspectJson(const std::wstring& strPackage);
 // bin\bootpack_data\NAME
 std::wstring DataFile(const std::wstring& strName);
 std::wstring BootpackExe();

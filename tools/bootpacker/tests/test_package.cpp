@@ -3,12 +3,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ZiraPackageBuilder.h"
 #include "bpTestRun.h"
 #include "kqTestFiles.h"
 #include "kqTestProcess.h"
 #include "kqTestSigning.h"
 
 using bptest::DataFile;
+using bptest::InspectJson;
 using bptest::RunBootpack;
 using OJson = nlohmann::ordered_json;
 
@@ -34,13 +36,6 @@ std::vector<std::wstring> BuildArgs(const std::wstring& strStub, const std::wstr
     return {L"build", L"--sign-later", L"--stub", strStub, L"--ui", DataFile(kArchives[0]), L"--product",
             DataFile(kArchives[1]), L"--install", DataFile(kArchives[2]), L"--aux", DataFile(kArchives[3]),
             L"-o", strOutput};
-}
-
-OJson InspectJson(const std::wstring& strPackage)
-{
-    bptest::RunResult run = RunBootpack({L"inspect", strPackage, L"--json"});
-    EXPECT_EQ(0u, run.dwExitCode) << run.strErr;
-    return OJson::parse(run.strOut, nullptr, false);
 }
 
 void ExpectExtractGivesArchives(const std::wstring& strPackage)
@@ -253,4 +248,36 @@ TEST(BootpackBuild, StubWithItsOwnSettingsCountsAsUnsigned)
     EXPECT_EQ(0u, doc["stubCertificateLength"].get<unsigned>());
     EXPECT_TRUE(doc["settingsBlock"].is_null());
     ExpectExtractGivesArchives(strPackage);
+}
+
+// Entry names come from the package: a name that Windows maps to a device, or trims into another
+// name, is refused before the folder is made or anything is written.
+TEST(BootpackExtract, RefusesNamesWindowsWouldNotKeep)
+{
+    kqtest::CTempDir temp;
+    const std::string stub = ziratest::UnsignedStub(UnsignedStub());
+    ASSERT_FALSE(stub.empty());
+    const wchar_t* const kRefused[] = {L"AUX", L"NUL.txt", L"com1.7z", L"CON .7z", L"a.", L"a ", L"a.7z.", L"sub\\a.7z",
+                                       L"a:b", L"a*b", L"..", L"."};
+    for (const wchar_t* pszName : kRefused) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(pszName)));
+        const std::wstring strPackage = temp / L"Bad.exe";
+        ASSERT_TRUE(kqtest::WriteFileBytes(
+            strPackage, ziratest::BuildPackage(stub, {{L"Good.7z", "good", 1}, {pszName, "bad", 4}})));
+        const std::wstring strFolder = temp / L"out";
+        bptest::RunResult run = RunBootpack({L"extract", strPackage, strFolder});
+        EXPECT_EQ(1u, run.dwExitCode) << run.strErr;
+        EXPECT_NE(std::string::npos, run.strErr.find("is not a plain file name")) << run.strErr;
+        EXPECT_FALSE(kqtest::FileExists(strFolder));
+    }
+
+    // The same package with plain names extracts, so the refusals above are the names' doing.
+    const std::wstring strPackage = temp / L"Good.exe";
+    ASSERT_TRUE(kqtest::WriteFileBytes(
+        strPackage, ziratest::BuildPackage(stub, {{L"Good.7z", "good", 1}, {L"a.b.7z", "fine", 4}})));
+    const std::wstring strFolder = temp / L"out";
+    bptest::RunResult run = RunBootpack({L"extract", strPackage, strFolder});
+    ASSERT_EQ(0u, run.dwExitCode) << run.strErr;
+    EXPECT_EQ("good", kqtest::ReadFileBytes(strFolder + L"\\Good.7z"));
+    EXPECT_EQ("fine", kqtest::ReadFileBytes(strFolder + L"\\a.b.7z"));
 }

@@ -10,6 +10,7 @@
 #include "kqTestSigning.h"
 
 using bptest::DataFile;
+using bptest::InspectJson;
 using bptest::RunBootpack;
 using OJson = nlohmann::ordered_json;
 
@@ -52,13 +53,6 @@ protected:
         ASSERT_EQ(0u, run.dwExitCode) << run.strErr;
     }
 
-    OJson Inspect()
-    {
-        bptest::RunResult run = RunBootpack({L"inspect", m_strPackage, L"--json"});
-        EXPECT_EQ(0u, run.dwExitCode) << run.strErr;
-        return OJson::parse(run.strOut, nullptr, false);
-    }
-
     kqtest::CTempDir m_Temp;
     std::wstring m_strPackage;
     std::wstring m_strSettings;
@@ -69,7 +63,7 @@ protected:
 TEST_F(SignedPackage, SettingsBlockKeepsTheSignatureAndRoundTrips)
 {
     EXPECT_EQ(0, kqtest::VerifyFileSignature(m_strPackage));
-    const OJson doc = Inspect();
+    const OJson doc = InspectJson(m_strPackage);
     ASSERT_FALSE(doc.is_discarded());
     EXPECT_TRUE(doc["signed"].get<bool>());
     EXPECT_EQ("0x00000000", doc["signatureCheck"].get<std::string>());
