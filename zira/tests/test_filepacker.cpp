@@ -68,9 +68,7 @@ public:
         if (eType != ZIRA::eExtractType_Direct) {
             ULONGLONG ullStreamSize = 0;
             EXPECT_TRUE(pStream->GetSize(&ullStreamSize));
-            if (ullSize != 0) {
-                EXPECT_EQ(ullStreamSize, ullSize);
-            }
+            EXPECT_EQ(ullStreamSize, ullSize);
             EXPECT_TRUE(pStream->SetPosition(0));
         }
         if (m_bReadData && ullSize < 64 * 1024 * 1024) {
@@ -203,6 +201,23 @@ TEST_F(FilePackerTest, WindowOnThePackageStreamThenSkips)
         ASSERT_EQ(packer.Extract(strPackage.c_str()), S_OK);
         ASSERT_EQ(packer.m_vecSeen.size(), 1u);
         EXPECT_TRUE(packer.m_vecSeen[0].data == files[nWindow].data) << nWindow;
+    }
+}
+
+// A file of no bytes is handed on as an empty stream, not as the rest of the package.
+TEST_F(FilePackerTest, EmptyFileIsAnEmptyWindow)
+{
+    std::vector<PackageFile> files = ThreeFiles();
+    files[1].data.clear();
+    const std::wstring strPackage = Write(BuildPackage(UnsignedStub(OwnProgram()), files));
+    for (ZIRA::EExtractType eType : {ZIRA::eExtractType_OwnHandle, ZIRA::eExtractType_Window}) {
+        SCOPED_TRACE(static_cast<int>(eType));
+        CRecordingPacker packer;
+        packer.m_mapTypes[files[1].dwType] = eType;
+        ASSERT_EQ(packer.Extract(strPackage.c_str()), S_OK);
+        ASSERT_EQ(packer.m_vecSeen.size(), 1u);
+        EXPECT_EQ(packer.m_vecSeen[0].ullSize, 0u);
+        EXPECT_TRUE(packer.m_vecSeen[0].data.empty());
     }
 }
 
