@@ -20,6 +20,8 @@ const DWORD kHeaderSizeV1 = 20;
 const DWORD kHeaderSizeV0 = 8;
 // The fixed header of a WIN_CERTIFICATE (length, revision, type).
 const DWORD kCertificateHeaderSize = 8;
+// Certificates are aligned to 8 bytes: the table may end in up to 7 bytes of padding.
+const ULONGLONG kMaxCertificatePadding = 7;
 
 }  // namespace
 
@@ -108,6 +110,36 @@ bool CFileDataExtender::CheckBlockBounds(ULONGLONG ullPosition, DWORD dwHeaderSi
         return false;
     }
     ullPayloadSize = (m_dwVersion == 1 ? m_dwUsedSize : dwTotal) - dwHeaderSize;
+    return true;
+}
+
+bool CFileDataExtender::CheckWritableLayout(const wchar_t* pszWhere)
+{
+    ULONGLONG ullFileLength = 0;
+    if (!m_spFileStream->GetSize(&ullFileLength)) {
+        TraceError(L"ZIRA::CFileDataExtender::%ls : failed to get the file size", pszWhere);
+        return false;
+    }
+    const ULONGLONG ullBlock = BlockPosition();
+    if (ullBlock < m_dwEndOfImage || ullBlock > ullFileLength) {
+        TraceError(L"ZIRA::CFileDataExtender::%ls : data block position %I64u lies inside the image or beyond the file "
+                   L"(end of image %lu, file size %I64u)",
+                   pszWhere, ullBlock, m_dwEndOfImage, ullFileLength);
+        return false;
+    }
+    if (GetStreamPos(ullBlock) != -1) {
+        DWORD dwTotal = 0;
+        if (!ReadU32(ullBlock, dwTotal) || ullBlock + dwTotal != ullFileLength) {
+            TraceError(L"ZIRA::CFileDataExtender::%ls : data block at %I64u of %lu bytes does not end the file "
+                       L"(file size %I64u)",
+                       pszWhere, ullBlock, dwTotal, ullFileLength);
+            return false;
+        }
+    } else if (ullFileLength - ullBlock > kMaxCertificatePadding) {
+        TraceError(L"ZIRA::CFileDataExtender::%ls : %I64u bytes that are no data block follow position %I64u",
+                   pszWhere, ullFileLength - ullBlock, ullBlock);
+        return false;
+    }
     return true;
 }
 
@@ -233,7 +265,7 @@ bool CFileDataExtender::Save()
         TraceError(L"ZIRA::CFileDataExtender::Save(312) : failed to QI for ISerialize");
         return false;
     }
-    if (!RemoveStreamFromModule())
+    if (!CheckWritableLayout(L"Save(336)") || !RemoveStreamFromModule())
         return false;
     if (!m_spFileStream->SetPosition(BlockPosition()))
         return false;
@@ -310,6 +342,8 @@ bool CFileDataExtender::RemoveStreamFromModule()
     const LONGLONG llBlock = GetStreamPos(BlockPosition());
     if (llBlock == -1)
         return true;
+    if (!CheckWritableLayout(L"RemoveStreamFromModule(980)"))
+        return false;
     if (!m_spFileStream->SetSize(static_cast<ULONGLONG>(llBlock)))
         return false;
     const bool bUpdated = UpdatePEHeader();

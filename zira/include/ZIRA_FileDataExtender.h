@@ -85,6 +85,11 @@ private:
     // Block position: the certificate table offset plus the first certificate's length.
     ULONGLONG BlockPosition() const;
     bool CheckBlockBounds(ULONGLONG ullPosition, DWORD dwHeaderSize, ULONGLONG& ullPayloadSize);
+    // Before a write: the block position lies behind the image and what follows it is either
+    // a block that ends the file or at most the padding of the certificate table, so that a
+    // write there can neither cut into the image nor replace data of someone else's. Logs its
+    // refusal with pszWhere (the calling method and line).
+    bool CheckWritableLayout(const wchar_t* pszWhere);
     bool LoadPayload(ULONGLONG ullPosition, ULONGLONG ullSize);
     bool WriteBlock(ISerialize* pSerialize);
 
