@@ -163,6 +163,17 @@ bool CFileDataExtender::LoadPayload(ULONGLONG ullPosition, ULONGLONG ullSize)
 
 bool CFileDataExtender::Initialize(const wchar_t* pszFileName, bool bWritable)
 {
+    // The offsets of a file whose layout could not be learnt are no place to write to: a failed
+    // Initialize leaves no file open, not even the one of an earlier Initialize.
+    m_spFileStream.Reset();
+    if (OpenAndLoad(pszFileName, bWritable))
+        return true;
+    m_spFileStream.Reset();
+    return false;
+}
+
+bool CFileDataExtender::OpenAndLoad(const wchar_t* pszFileName, bool bWritable)
+{
     if (!EnsureCollection())
         return false;
     try {
@@ -177,7 +188,7 @@ bool CFileDataExtender::Initialize(const wchar_t* pszFileName, bool bWritable)
         TraceError(L"ZIRA::CFileDataExtender::Initialize(100) : out of memory");
         return false;
     }
-    m_spFileStream = spStream;  // closes the file of an earlier Initialize
+    m_spFileStream = spStream;
 
     // Nothing learnt from an earlier file may carry over to this one.
     m_bHeadersRead = false;
@@ -219,8 +230,6 @@ bool CFileDataExtender::Initialize(const wchar_t* pszFileName, bool bWritable)
         if (m_dwSignatureSize < kCertificateHeaderSize || m_dwSignatureSize > m_dwCertificateTableSize ||
             BlockPosition() > ullFileLength) {
             TraceError(L"ZIRA::CFileDataExtender::Initialize(172) : invalid signature size: %lu", m_dwSignatureSize);
-            // Nothing may be written at a position taken from it.
-            file.Close();
             return false;
         }
     }
@@ -247,17 +256,19 @@ bool CFileDataExtender::Initialize(const wchar_t* pszFileName, bool bWritable)
 
 bool CFileDataExtender::Save()
 {
+    // Data of a higher version is refused first: the Initialize that found it failed and let
+    // the file go, and the caller is to learn why nothing can be saved.
+    if (m_dwVersion > 1) {
+        TraceError(L"ZIRA::CFileDataExtender::Save(304) : existing data is a higher version (%lu), do not overwrite",
+                   m_dwVersion);
+        return false;
+    }
     if (!IsWritable()) {
         TraceError(L"ZIRA::CFileDataExtender::Save(287) : must Initialize writable before saving");
         return false;
     }
     if (!m_spCollection) {
         TraceError(L"ZIRA::CFileDataExtender::Save(294) : invalid pointer... need to initialize...");
-        return false;
-    }
-    if (m_dwVersion > 1) {
-        TraceError(L"ZIRA::CFileDataExtender::Save(304) : existing data is a higher version (%lu), do not overwrite",
-                   m_dwVersion);
         return false;
     }
     CSmartPtr<ISerialize> spSerialize;

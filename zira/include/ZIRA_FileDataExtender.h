@@ -34,6 +34,7 @@ public:
     // Opens the executable (read sharing only) and loads the block, if any, into the collection.
     // A file without a block leaves the collection as it was. Read-only: the file is closed once
     // a block was loaded. Writable: the file stays open for Save until the extender goes.
+    // A failure leaves no file open: Save, RemoveStreamFromModule and UpdatePEHeader then refuse.
     bool Initialize(const wchar_t* pszFileName, bool bWritable);
     // Writes the collection as a version 1 block in place of any block present and updates the
     // security directory entry and the header checksum.
@@ -78,6 +79,8 @@ public:
 
 private:
     bool EnsureCollection();
+    // Initialize's work on a freshly closed extender.
+    bool OpenAndLoad(const wchar_t* pszFileName, bool bWritable);
     bool IsOpen() const;
     bool IsWritable() const;
     bool ReadU32(ULONGLONG ullPosition, DWORD& dwValue);

@@ -690,6 +690,71 @@ TEST_F(DataExtenderTest, UnsignedFileOf4GBIsRefused)
     EXPECT_EQ(1u, ExtenderErrorLines());
 }
 
+// A writable Initialize that fails lets the file go: nothing can be written at offsets that were
+// never learnt (or were learnt from another file), and others may open the file again.
+TEST_F(DataExtenderTest, FailedInitializeLeavesNothingToWriteTo)
+{
+    const std::vector<BYTE> valid = WithBlock(MakeImage(IMAGE_NT_OPTIONAL_HDR32_MAGIC), BlockV1(Serialize(Settings(2, 3).Get())));
+    std::vector<BYTE> notPE(0x200, 'x');
+    notPE[0] = 'M';
+    notPE[1] = 'Z';
+    const std::wstring strValid = Write(valid, L"valid.exe");
+    const std::wstring strNotPE = Write(notPE, L"notpe.exe");
+    const std::wstring strHuge = Write(MakeImage(IMAGE_NT_OPTIONAL_HDR64_MAGIC), L"huge.exe");
+    {
+        CFile file;
+        ASSERT_TRUE(file.Open(strHuge.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0));
+        ASSERT_TRUE(file.SetSize(0x100000000ULL));
+    }
+    struct Case
+    {
+        const char* pszName;
+        std::wstring strPath;
+        bool bAfterValid;  // a successful writable Initialize on another file comes first
+        const wchar_t* pszInitializeLine;
+    } cases[] = {
+        {"headers unreadable", strNotPE, false, L"Initialize(118) : failed to read PE headers"},
+        {"headers unreadable after another file", strNotPE, true, L"Initialize(118) : failed to read PE headers"},
+        {"4 GB", strHuge, false, L"Initialize(146) : file is larger than 4GB"},
+        {"4 GB after another file", strHuge, true, L"Initialize(146) : file is larger than 4GB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        kqtest::ClearTrace();
+        std::vector<BYTE> head(0x200);
+        {
+            CFile file;
+            ASSERT_TRUE(file.Open(c.strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0));
+            ASSERT_TRUE(file.Read(head.data(), static_cast<DWORD>(head.size())));
+        }
+        CFileDataExtender extender;
+        if (c.bAfterValid) {
+            ASSERT_TRUE(extender.Initialize(strValid.c_str(), true));
+        }
+        EXPECT_FALSE(extender.Initialize(c.strPath.c_str(), true));
+        EXPECT_EQ(1u, ErrorLines(Msg(c.pszInitializeLine)));
+        ASSERT_TRUE(extender.SetData(kKeyNumber, DWORD(8)));
+        EXPECT_FALSE(extender.Save());
+        EXPECT_FALSE(extender.RemoveStreamFromModule());
+        EXPECT_FALSE(extender.UpdatePEHeader());
+        EXPECT_EQ(1u, ErrorLines(Msg(L"Save(287) : must Initialize writable before saving")));
+        EXPECT_EQ(1u, ErrorLines(Msg(L"RemoveStreamFromModule(974) : must Initialize writable before removing stream")));
+        EXPECT_EQ(1u, ErrorLines(Msg(L"UpdatePEHeader(1080) : must Initialize writable before updating PE header")));
+        EXPECT_EQ(4u, ExtenderErrorLines());
+        // Neither file is held any more, and neither was written to.
+        for (const std::wstring& strPath : {c.strPath, strValid}) {
+            CFile file;
+            EXPECT_TRUE(file.Open(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0));
+        }
+        std::vector<BYTE> after(head.size());
+        CFile file;
+        ASSERT_TRUE(file.Open(c.strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0));
+        ASSERT_TRUE(file.Read(after.data(), static_cast<DWORD>(after.size())));
+        EXPECT_TRUE(head == after);
+        EXPECT_TRUE(valid == Read(strValid));
+    }
+}
+
 // ---- Signed programs: the signature stays valid ----
 
 struct Program
