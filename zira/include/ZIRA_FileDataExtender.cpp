@@ -86,9 +86,16 @@ LONGLONG CFileDataExtender::GetStreamPos(ULONGLONG ullPosition)
         return static_cast<LONGLONG>(ullPosition);
     }
     if (dwMagic == kMagicV1) {
-        if (!ReadU32(ullPosition + 8, m_dwVersion) || !ReadU32(ullPosition + 12, m_dwHash) ||
-            !ReadU32(ullPosition + 16, m_dwUsedSize))
+        // A header cut short is no block: nothing of it may replace what was recorded before.
+        DWORD dwVersion = 0;
+        DWORD dwHash = 0;
+        DWORD dwUsedSize = 0;
+        if (!ReadU32(ullPosition + 8, dwVersion) || !ReadU32(ullPosition + 12, dwHash) ||
+            !ReadU32(ullPosition + 16, dwUsedSize))
             return -1;
+        m_dwVersion = dwVersion;
+        m_dwHash = dwHash;
+        m_dwUsedSize = dwUsedSize;
         return static_cast<LONGLONG>(ullPosition);
     }
     return -1;

@@ -373,6 +373,27 @@ TEST_F(DataExtenderTest, HigherVersionIsNeitherReadNorOverwritten)
     EXPECT_TRUE(file == Read(strPath));
 }
 
+// A block header cut short by the end of the file is no block, and what it did hold replaces
+// nothing the extender recorded of the real block.
+TEST_F(DataExtenderTest, CutBlockHeaderChangesNoRecordedValue)
+{
+    std::vector<BYTE> file = WithBlock(MakeImage(IMAGE_NT_OPTIONAL_HDR32_MAGIC), BlockV1(Serialize(Settings(9, 1).Get())));
+    // Size, magic and a version 7, then the file ends before the hash.
+    AppendU32(file, 0x40);
+    AppendU32(file, kMagicV1);
+    AppendU32(file, 7);
+    const std::wstring strPath = Write(file);
+    CFileDataExtender extender;
+    ASSERT_TRUE(extender.Initialize(strPath.c_str(), true));
+    const DWORD dwHash = extender.GetHash();
+    const DWORD dwUsed = extender.GetUsedSize();
+    EXPECT_EQ(1u, extender.GetVersion());
+    EXPECT_EQ(-1, extender.GetStreamPos(file.size() - 12));
+    EXPECT_EQ(1u, extender.GetVersion());
+    EXPECT_EQ(dwHash, extender.GetHash());
+    EXPECT_EQ(dwUsed, extender.GetUsedSize());
+}
+
 // ---- Hostile blocks: sizes from an unsigned part of the file ----
 
 struct HostileCase
