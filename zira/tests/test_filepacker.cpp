@@ -134,6 +134,10 @@ TEST_F(FilePackerTest, ContainsPackageOnlyWhereATableFollowsTheCertificate)
         {"signed with table", BuildPackage(SignedLookingStub(strProgram, 0x5B0), ThreeFiles()), true, nullptr},
         {"signed, no table", SignedLookingStub(strProgram, 0x5B0) + std::string(64, 'x'), false,
          L"Information : package not found"},
+        // The magic is there, but the file ends inside the table header: Extract finds no table
+        // there either.
+        {"table header cut short", BuildPackage(unsignedStub, {}).substr(0, unsignedStub.size() + 19), false,
+         L"Error : ZIRA::CFilePacker::ContainsPackage(610) : failed to Read signature (38)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
@@ -144,6 +148,11 @@ TEST_F(FilePackerTest, ContainsPackageOnlyWhereATableFollowsTheCertificate)
             EXPECT_EQ(kqtest::CountTraceLines(c.pszLine), 1u);
         }
     }
+
+    kqtest::ClearTrace();
+    CRecordingPacker packer;
+    EXPECT_EQ(packer.Extract(Write(cases[5].bytes).c_str()), E_UNEXPECTED);
+    EXPECT_EQ(kqtest::CountTraceLines(L"ZIRA::CFilePacker::Extract(668) : no package table at"), 1u);
 
     kqtest::ClearTrace();
     EXPECT_FALSE(ZIRA::CFilePacker::ContainsPackage(m_dir.File(L"missing.exe").c_str()));
