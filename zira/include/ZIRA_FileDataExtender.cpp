@@ -283,11 +283,34 @@ bool CFileDataExtender::Save()
         TraceError(L"ZIRA::CFileDataExtender::Save(312) : failed to QI for ISerialize");
         return false;
     }
-    if (!CheckWritableLayout(L"Save(336)") || !RemoveStreamFromModule())
+    // The old block goes without a header update of its own: the one after the write covers
+    // both, with one checksum pass over the file instead of two.
+    bool bCut = false;
+    if (!CheckWritableLayout(L"Save(336)") || !TruncateBlock(bCut) || !m_spFileStream->SetPosition(BlockPosition()))
         return false;
-    if (!m_spFileStream->SetPosition(BlockPosition()))
+    if (!WriteBlock(spSerialize.Get())) {
+        // The headers still describe the old block: leave the file without one, as described.
+        if (bCut && m_spFileStream->SetSize(BlockPosition()))
+            UpdateHeaderWithoutBlock();
         return false;
-    return WriteBlock(spSerialize.Get()) && UpdatePEHeader();
+    }
+    return UpdatePEHeader();
+}
+
+bool CFileDataExtender::TruncateBlock(bool& bCut)
+{
+    bCut = GetStreamPos(BlockPosition()) != -1;
+    return !bCut || m_spFileStream->SetSize(BlockPosition());
+}
+
+bool CFileDataExtender::UpdateHeaderWithoutBlock()
+{
+    // The header update forgets the table offset of an unsigned file whose table is now empty;
+    // the next block of such a file goes where this one was.
+    const DWORD dwOffset = m_dwCertificateTableOffset;
+    const bool bUpdated = UpdatePEHeader();
+    m_dwCertificateTableOffset = dwOffset;
+    return bUpdated;
 }
 
 bool CFileDataExtender::WriteBlock(ISerialize* pSerialize)
@@ -357,18 +380,12 @@ bool CFileDataExtender::RemoveStreamFromModule()
         TraceError(L"ZIRA::CFileDataExtender::RemoveStreamFromModule(974) : must Initialize writable before removing stream");
         return false;
     }
-    const LONGLONG llBlock = GetStreamPos(BlockPosition());
-    if (llBlock == -1)
+    if (GetStreamPos(BlockPosition()) == -1)
         return true;
-    if (!CheckWritableLayout(L"RemoveStreamFromModule(980)"))
+    bool bCut = false;
+    if (!CheckWritableLayout(L"RemoveStreamFromModule(980)") || !TruncateBlock(bCut))
         return false;
-    if (!m_spFileStream->SetSize(static_cast<ULONGLONG>(llBlock)))
-        return false;
-    const bool bUpdated = UpdatePEHeader();
-    // The next block of an unsigned file goes where this one was.
-    if (!m_bSigned)
-        m_dwCertificateTableOffset = static_cast<DWORD>(llBlock);
-    return bUpdated;
+    return UpdateHeaderWithoutBlock();
 }
 
 bool CFileDataExtender::UpdatePEHeader()

@@ -95,6 +95,11 @@ private:
     bool CheckWritableLayout(const wchar_t* pszWhere);
     bool LoadPayload(ULONGLONG ullPosition, ULONGLONG ullSize);
     bool WriteBlock(ISerialize* pSerialize);
+    // Cuts the file where a block starts at the block position, if one does (bCut), and leaves
+    // the headers alone. The caller has checked the layout.
+    bool TruncateBlock(bool& bCut);
+    // UpdatePEHeader after the block was cut off, keeping the block position of an unsigned file.
+    bool UpdateHeaderWithoutBlock();
 
     CSmartPtr<IKeyValueCollection> m_spCollection;
     std::wstring m_strFileName;
