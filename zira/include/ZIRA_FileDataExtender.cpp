@@ -20,6 +20,8 @@ const DWORD kHeaderSizeV1 = 20;
 const DWORD kHeaderSizeV0 = 8;
 // The fixed header of a WIN_CERTIFICATE (length, revision, type).
 const DWORD kCertificateHeaderSize = 8;
+// Certificates are aligned to 8 bytes: the table may end in up to 7 bytes of padding.
+const ULONGLONG kMaxCertificatePadding = 7;
 
 }  // namespace
 
@@ -84,9 +86,16 @@ LONGLONG CFileDataExtender::GetStreamPos(ULONGLONG ullPosition)
         return static_cast<LONGLONG>(ullPosition);
     }
     if (dwMagic == kMagicV1) {
-        if (!ReadU32(ullPosition + 8, m_dwVersion) || !ReadU32(ullPosition + 12, m_dwHash) ||
-            !ReadU32(ullPosition + 16, m_dwUsedSize))
+        // A header cut short is no block: nothing of it may replace what was recorded before.
+        DWORD dwVersion = 0;
+        DWORD dwHash = 0;
+        DWORD dwUsedSize = 0;
+        if (!ReadU32(ullPosition + 8, dwVersion) || !ReadU32(ullPosition + 12, dwHash) ||
+            !ReadU32(ullPosition + 16, dwUsedSize))
             return -1;
+        m_dwVersion = dwVersion;
+        m_dwHash = dwHash;
+        m_dwUsedSize = dwUsedSize;
         return static_cast<LONGLONG>(ullPosition);
     }
     return -1;
@@ -111,6 +120,36 @@ bool CFileDataExtender::CheckBlockBounds(ULONGLONG ullPosition, DWORD dwHeaderSi
     return true;
 }
 
+bool CFileDataExtender::CheckWritableLayout(const wchar_t* pszWhere)
+{
+    ULONGLONG ullFileLength = 0;
+    if (!m_spFileStream->GetSize(&ullFileLength)) {
+        TraceError(L"ZIRA::CFileDataExtender::%ls : failed to get the file size", pszWhere);
+        return false;
+    }
+    const ULONGLONG ullBlock = BlockPosition();
+    if (ullBlock < m_dwEndOfImage || ullBlock > ullFileLength) {
+        TraceError(L"ZIRA::CFileDataExtender::%ls : data block position %I64u lies inside the image or beyond the file "
+                   L"(end of image %lu, file size %I64u)",
+                   pszWhere, ullBlock, m_dwEndOfImage, ullFileLength);
+        return false;
+    }
+    if (GetStreamPos(ullBlock) != -1) {
+        DWORD dwTotal = 0;
+        if (!ReadU32(ullBlock, dwTotal) || ullBlock + dwTotal != ullFileLength) {
+            TraceError(L"ZIRA::CFileDataExtender::%ls : data block at %I64u of %lu bytes does not end the file "
+                       L"(file size %I64u)",
+                       pszWhere, ullBlock, dwTotal, ullFileLength);
+            return false;
+        }
+    } else if (ullFileLength - ullBlock > kMaxCertificatePadding) {
+        TraceError(L"ZIRA::CFileDataExtender::%ls : %I64u bytes that are no data block follow position %I64u",
+                   pszWhere, ullFileLength - ullBlock, ullBlock);
+        return false;
+    }
+    return true;
+}
+
 bool CFileDataExtender::LoadPayload(ULONGLONG ullPosition, ULONGLONG ullSize)
 {
     CSmartPtr<ISerialize> spSerialize;
@@ -131,6 +170,17 @@ bool CFileDataExtender::LoadPayload(ULONGLONG ullPosition, ULONGLONG ullSize)
 
 bool CFileDataExtender::Initialize(const wchar_t* pszFileName, bool bWritable)
 {
+    // The offsets of a file whose layout could not be learnt are no place to write to: a failed
+    // Initialize leaves no file open, not even the one of an earlier Initialize.
+    m_spFileStream.Reset();
+    if (OpenAndLoad(pszFileName, bWritable))
+        return true;
+    m_spFileStream.Reset();
+    return false;
+}
+
+bool CFileDataExtender::OpenAndLoad(const wchar_t* pszFileName, bool bWritable)
+{
     if (!EnsureCollection())
         return false;
     try {
@@ -145,7 +195,7 @@ bool CFileDataExtender::Initialize(const wchar_t* pszFileName, bool bWritable)
         TraceError(L"ZIRA::CFileDataExtender::Initialize(100) : out of memory");
         return false;
     }
-    m_spFileStream = spStream;  // closes the file of an earlier Initialize
+    m_spFileStream = spStream;
 
     // Nothing learnt from an earlier file may carry over to this one.
     m_bHeadersRead = false;
@@ -187,8 +237,6 @@ bool CFileDataExtender::Initialize(const wchar_t* pszFileName, bool bWritable)
         if (m_dwSignatureSize < kCertificateHeaderSize || m_dwSignatureSize > m_dwCertificateTableSize ||
             BlockPosition() > ullFileLength) {
             TraceError(L"ZIRA::CFileDataExtender::Initialize(172) : invalid signature size: %lu", m_dwSignatureSize);
-            // Nothing may be written at a position taken from it.
-            file.Close();
             return false;
         }
     }
@@ -215,6 +263,13 @@ bool CFileDataExtender::Initialize(const wchar_t* pszFileName, bool bWritable)
 
 bool CFileDataExtender::Save()
 {
+    // Data of a higher version is refused first: the Initialize that found it failed and let
+    // the file go, and the caller is to learn why nothing can be saved.
+    if (m_dwVersion > 1) {
+        TraceError(L"ZIRA::CFileDataExtender::Save(304) : existing data is a higher version (%lu), do not overwrite",
+                   m_dwVersion);
+        return false;
+    }
     if (!IsWritable()) {
         TraceError(L"ZIRA::CFileDataExtender::Save(287) : must Initialize writable before saving");
         return false;
@@ -223,21 +278,39 @@ bool CFileDataExtender::Save()
         TraceError(L"ZIRA::CFileDataExtender::Save(294) : invalid pointer... need to initialize...");
         return false;
     }
-    if (m_dwVersion > 1) {
-        TraceError(L"ZIRA::CFileDataExtender::Save(304) : existing data is a higher version (%lu), do not overwrite",
-                   m_dwVersion);
-        return false;
-    }
     CSmartPtr<ISerialize> spSerialize;
     if (FAILED(spSerialize.QueryFrom(m_spCollection.Get()))) {
         TraceError(L"ZIRA::CFileDataExtender::Save(312) : failed to QI for ISerialize");
         return false;
     }
-    if (!RemoveStreamFromModule())
+    // The old block goes without a header update of its own: the one after the write covers
+    // both, with one checksum pass over the file instead of two.
+    bool bCut = false;
+    if (!CheckWritableLayout(L"Save(336)") || !TruncateBlock(bCut) || !m_spFileStream->SetPosition(BlockPosition()))
         return false;
-    if (!m_spFileStream->SetPosition(BlockPosition()))
+    if (!WriteBlock(spSerialize.Get())) {
+        // The headers still describe the old block: leave the file without one, as described.
+        if (bCut && m_spFileStream->SetSize(BlockPosition()))
+            UpdateHeaderWithoutBlock();
         return false;
-    return WriteBlock(spSerialize.Get()) && UpdatePEHeader();
+    }
+    return UpdatePEHeader();
+}
+
+bool CFileDataExtender::TruncateBlock(bool& bCut)
+{
+    bCut = GetStreamPos(BlockPosition()) != -1;
+    return !bCut || m_spFileStream->SetSize(BlockPosition());
+}
+
+bool CFileDataExtender::UpdateHeaderWithoutBlock()
+{
+    // The header update forgets the table offset of an unsigned file whose table is now empty;
+    // the next block of such a file goes where this one was.
+    const DWORD dwOffset = m_dwCertificateTableOffset;
+    const bool bUpdated = UpdatePEHeader();
+    m_dwCertificateTableOffset = dwOffset;
+    return bUpdated;
 }
 
 bool CFileDataExtender::WriteBlock(ISerialize* pSerialize)
@@ -307,16 +380,12 @@ bool CFileDataExtender::RemoveStreamFromModule()
         TraceError(L"ZIRA::CFileDataExtender::RemoveStreamFromModule(974) : must Initialize writable before removing stream");
         return false;
     }
-    const LONGLONG llBlock = GetStreamPos(BlockPosition());
-    if (llBlock == -1)
+    if (GetStreamPos(BlockPosition()) == -1)
         return true;
-    if (!m_spFileStream->SetSize(static_cast<ULONGLONG>(llBlock)))
+    bool bCut = false;
+    if (!CheckWritableLayout(L"RemoveStreamFromModule(980)") || !TruncateBlock(bCut))
         return false;
-    const bool bUpdated = UpdatePEHeader();
-    // The next block of an unsigned file goes where this one was.
-    if (!m_bSigned)
-        m_dwCertificateTableOffset = static_cast<DWORD>(llBlock);
-    return bUpdated;
+    return UpdateHeaderWithoutBlock();
 }
 
 bool CFileDataExtender::UpdatePEHeader()

@@ -34,6 +34,7 @@ public:
     // Opens the executable (read sharing only) and loads the block, if any, into the collection.
     // A file without a block leaves the collection as it was. Read-only: the file is closed once
     // a block was loaded. Writable: the file stays open for Save until the extender goes.
+    // A failure leaves no file open: Save, RemoveStreamFromModule and UpdatePEHeader then refuse.
     bool Initialize(const wchar_t* pszFileName, bool bWritable);
     // Writes the collection as a version 1 block in place of any block present and updates the
     // security directory entry and the header checksum.
@@ -78,6 +79,8 @@ public:
 
 private:
     bool EnsureCollection();
+    // Initialize's work on a freshly closed extender.
+    bool OpenAndLoad(const wchar_t* pszFileName, bool bWritable);
     bool IsOpen() const;
     bool IsWritable() const;
     bool ReadU32(ULONGLONG ullPosition, DWORD& dwValue);
@@ -85,8 +88,18 @@ private:
     // Block position: the certificate table offset plus the first certificate's length.
     ULONGLONG BlockPosition() const;
     bool CheckBlockBounds(ULONGLONG ullPosition, DWORD dwHeaderSize, ULONGLONG& ullPayloadSize);
+    // Before a write: the block position lies behind the image and what follows it is either
+    // a block that ends the file or at most the padding of the certificate table, so that a
+    // write there can neither cut into the image nor replace data of someone else's. Logs its
+    // refusal with pszWhere (the calling method and line).
+    bool CheckWritableLayout(const wchar_t* pszWhere);
     bool LoadPayload(ULONGLONG ullPosition, ULONGLONG ullSize);
     bool WriteBlock(ISerialize* pSerialize);
+    // Cuts the file where a block starts at the block position, if one does (bCut), and leaves
+    // the headers alone. The caller has checked the layout.
+    bool TruncateBlock(bool& bCut);
+    // UpdatePEHeader after the block was cut off, keeping the block position of an unsigned file.
+    bool UpdateHeaderWithoutBlock();
 
     CSmartPtr<IKeyValueCollection> m_spCollection;
     std::wstring m_strFileName;

@@ -58,6 +58,27 @@ HRESULT CFilePacker::OnExtractStream(DWORD /*dwFileType*/, IByteStream* /*pStrea
     return S_OK;
 }
 
+HRESULT CFilePacker::LocateTable(CFile& file, CPEFileHelper& peFile, ULONGLONG ullFileLength, DWORD* pdwSignatureSize,
+                                 ULONGLONG* pullTable)
+{
+    if (!peFile.ReadHeaders(file, false)) {
+        TraceError(L"failed to read headers\r\n");
+        return E_UNEXPECTED;
+    }
+    TraceInformation(L"End of EXE module: %lu", peFile.m_dwEndOfImage);
+    if (!ReadU32At(file, peFile.m_dwEndOfImage, pdwSignatureSize)) {
+        TraceError(L"failed to read signature size from end of PE (%lu)\r\n", file.GetLastError());
+        return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
+    }
+    // An unsigned program has a u32 0 where the certificate would be; the table follows it.
+    const DWORD dwSignatureSize = *pdwSignatureSize;
+    *pullTable = static_cast<ULONGLONG>(peFile.m_dwEndOfImage) + (dwSignatureSize ? dwSignatureSize : 4);
+    // The certificate length comes from the file: the table header must fit behind it.
+    if (*pullTable > ullFileLength || ullFileLength - *pullTable < kTableHeaderSize)
+        return S_FALSE;
+    return S_OK;
+}
+
 bool CFilePacker::ContainsPackage(const wchar_t* pszPath)
 {
     if (!pszPath || GetFileAttributesW(pszPath) == INVALID_FILE_ATTRIBUTES) {
@@ -70,21 +91,25 @@ bool CFilePacker::ContainsPackage(const wchar_t* pszPath)
         TraceError(L"ZIRA::CFilePacker::ContainsPackage(563) : failed to open this file: %lu\r\n", file.GetLastError());
         return false;
     }
+    ULONGLONG ullFileLength = 0;
+    if (!file.GetSize(&ullFileLength)) {
+        TraceError(L"ZIRA::CFilePacker::ContainsPackage(566) : failed to get the file size: %lu\r\n",
+                   file.GetLastError());
+        return false;
+    }
     CPEFileHelper peFile;
-    if (!peFile.ReadHeaders(file, false)) {
-        TraceError(L"failed to read headers\r\n");
-        return false;
-    }
-    TraceInformation(L"End of EXE module: %lu", peFile.m_dwEndOfImage);
-
     DWORD dwSignatureSize = 0;
-    if (!ReadU32At(file, peFile.m_dwEndOfImage, &dwSignatureSize)) {
-        TraceError(L"failed to read signature size from end of PE (%lu)\r\n", file.GetLastError());
+    ULONGLONG ullTable = 0;
+    const HRESULT hr = LocateTable(file, peFile, ullFileLength, &dwSignatureSize, &ullTable);
+    if (FAILED(hr))
+        return false;
+    TraceInformation(L"REAL End of EXE module: %I64u", ullTable);
+    if (hr == S_FALSE) {
+        // The table header would run past the end of the file: its signature cannot be read.
+        TraceError(L"ZIRA::CFilePacker::ContainsPackage(610) : failed to Read signature (%lu)\r\n",
+                   static_cast<DWORD>(ERROR_HANDLE_EOF));
         return false;
     }
-    // An unsigned program has a u32 0 where the certificate would be.
-    const ULONGLONG ullTable = static_cast<ULONGLONG>(peFile.m_dwEndOfImage) + (dwSignatureSize ? dwSignatureSize : 4);
-    TraceInformation(L"REAL End of EXE module: %I64u", ullTable);
 
     if (!file.SetPosition(ullTable)) {
         TraceError(L"ZIRA::CFilePacker::ContainsPackage(602) : failed to seek to %I64u (%lu)\r\n", ullTable,
@@ -129,20 +154,11 @@ HRESULT CFilePacker::Extract(const wchar_t* pszPath)
 
     // Each walk reads the headers of its own file, also when this object walked another before.
     m_bHeadersRead = false;
-    if (!ReadHeaders(file, false)) {
-        TraceError(L"failed to read headers\r\n");
-        return E_UNEXPECTED;
-    }
-    TraceInformation(L"End of EXE module: %lu", m_dwEndOfImage);
-    if (!ReadU32At(file, m_dwEndOfImage, &m_dwStubSignatureSize)) {
-        TraceError(L"failed to read signature size from end of PE (%lu)\r\n", file.GetLastError());
-        return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
-    }
-    // An unsigned program has a u32 0 where the certificate would be; the table follows it, as
-    // ContainsPackage expects.
-    const ULONGLONG ullTable =
-        static_cast<ULONGLONG>(m_dwEndOfImage) + (m_dwStubSignatureSize ? m_dwStubSignatureSize : 4);
-    if (ullTable > ullFileLength || ullFileLength - ullTable < kTableHeaderSize) {
+    ULONGLONG ullTable = 0;
+    const HRESULT hrLocate = LocateTable(file, *this, ullFileLength, &m_dwStubSignatureSize, &ullTable);
+    if (FAILED(hrLocate))
+        return hrLocate;
+    if (hrLocate == S_FALSE) {
         TraceError(L"ZIRA::CFilePacker::Extract(668) : no package table at %I64u in a file of %I64u bytes\r\n",
                    ullTable, ullFileLength);
         return E_UNEXPECTED;

@@ -68,6 +68,14 @@ public:
 
     // Length of the certificate at the end of the program's image (0: unsigned), set by Extract.
     DWORD m_dwStubSignatureSize = 0;
+
+private:
+    // Where the package table of an open file starts: behind the image and its certificate (an
+    // unsigned program has a u32 0 there). S_OK when the table's header fits the file of
+    // ullFileLength bytes; S_FALSE when it does not, *pullTable still set. A failure to read the
+    // headers or the certificate length is logged here and returned.
+    static HRESULT LocateTable(CFile& file, CPEFileHelper& peFile, ULONGLONG ullFileLength, DWORD* pdwSignatureSize,
+                               ULONGLONG* pullTable);
 };
 
 }  // namespace ZIRA

@@ -32,8 +32,10 @@ void CFileStreamImpl::SetLimit(ULONGLONG ullSize)
 {
     CAutoLock lock(m_csLock);
     // A window needs a base; package entries never start at offset 0.
-    if (m_qwBase != 0)
+    if (m_qwBase != 0) {
         m_qwLimit = ullSize;
+        m_bLimited = true;
+    }
 }
 
 bool CFileStreamImpl::GetSize(ULONGLONG* pullSize)
@@ -45,10 +47,7 @@ bool CFileStreamImpl::GetSize(ULONGLONG* pullSize)
     if (!m_File.GetSize(&ullLength))
         return false;
     // A file cut below the base holds nothing of the window.
-    ULONGLONG ullSize = ullLength > m_qwBase ? ullLength - m_qwBase : 0;
-    if (m_qwLimit != 0 && ullSize > m_qwLimit)
-        ullSize = m_qwLimit;
-    *pullSize = ullSize;
+    *pullSize = Clamp(ullLength > m_qwBase ? ullLength - m_qwBase : 0);
     return true;
 }
 
@@ -72,7 +71,7 @@ bool CFileStreamImpl::GetPosition(ULONGLONG* pullPosition)
     if (ullFilePosition < m_qwBase)
         return false;
     ULONGLONG ullPosition = ullFilePosition - m_qwBase;
-    if (m_qwLimit != 0 && ullPosition > m_qwLimit) {
+    if (m_bLimited && ullPosition > m_qwLimit) {
         if (!m_File.SetPosition(m_qwBase + m_qwLimit))
             return false;
         ullPosition = m_qwLimit;
@@ -84,8 +83,7 @@ bool CFileStreamImpl::GetPosition(ULONGLONG* pullPosition)
 bool CFileStreamImpl::SetPosition(ULONGLONG ullPosition)
 {
     CAutoLock lock(m_csLock);
-    if (m_qwLimit != 0 && ullPosition > m_qwLimit)
-        ullPosition = m_qwLimit;
+    ullPosition = Clamp(ullPosition);
     if (ullPosition > ~0ULL - m_qwBase)
         return false;
     return m_File.SetPosition(m_qwBase + ullPosition);

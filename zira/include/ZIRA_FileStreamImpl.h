@@ -32,7 +32,8 @@ public:
     // Makes the file's current position stream position 0 and returns it (the base stays as it
     // was when the position cannot be read).
     ULONGLONG SetBase();
-    // Ends the stream ullSize bytes after the base. Ignored while the base is 0.
+    // Ends the stream ullSize bytes after the base; a limit of 0 makes an empty window. Ignored
+    // while the base is 0.
     void SetLimit(ULONGLONG ullSize);
 
     // IByteStream, each under the lock. Size and position are relative to the base and never
@@ -49,12 +50,16 @@ public:
     DWORD GetLastError() override;
 
 private:
-    bool IsPlain() const { return m_qwBase == 0 && m_qwLimit == 0; }
+    bool IsPlain() const { return m_qwBase == 0 && !m_bLimited; }
+    // A size or position held to the limit, when there is one.
+    ULONGLONG Clamp(ULONGLONG ullPosition) const { return m_bLimited && ullPosition > m_qwLimit ? m_qwLimit : ullPosition; }
 
     CCriticalSection m_csLock;
     CFile m_File;
     ULONGLONG m_qwBase = 0;
-    ULONGLONG m_qwLimit = 0;  // 0: no limit
+    // A window of 0 bytes is a window too: whether there is a limit is not read from its value.
+    bool m_bLimited = false;
+    ULONGLONG m_qwLimit = 0;
 };
 
 // A new stream with one reference, or nullptr when memory runs out.

@@ -21,6 +21,9 @@ const DWORD kNtOptionalMagic = 0x18;       // OptionalHeader.Magic
 const DWORD kNtChecksum = 0x58;            // OptionalHeader.CheckSum, the same for both formats
 const DWORD kNtSecurityEntry32 = 0x98;     // DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY], PE32
 const DWORD kNtSecurityEntry64 = 0xA8;     // the same entry in PE32+
+const DWORD kNtRvaCount32 = 0x74;          // OptionalHeader.NumberOfRvaAndSizes, PE32
+const DWORD kNtRvaCount64 = 0x84;          // the same field in PE32+
+const DWORD kSecurityEntryIndex = 4;       // IMAGE_DIRECTORY_ENTRY_SECURITY
 const DWORD kNtSectionTable = 0x18;        // section table follows the optional header
 const DWORD kSectionHeaderSize = 40;       // IMAGE_SECTION_HEADER
 const DWORD kSectionSizeOfRawData = 16;
@@ -93,15 +96,28 @@ bool CPEFileHelper::ReadHeaders(CFile& file, bool bIgnoreCertificateBounds)
     }
 
     DWORD dwSecurityEntry = 0;
+    DWORD dwRvaCount = 0;
     switch (ReadU16(pNt + kNtOptionalMagic)) {
     case kMagicPE32:
         dwSecurityEntry = kNtSecurityEntry32;
+        dwRvaCount = kNtRvaCount32;
         break;
     case kMagicPE32Plus:
         dwSecurityEntry = kNtSecurityEntry64;
+        dwRvaCount = kNtRvaCount64;
         break;
     default:
         TraceError(L"ZIRA::CPEFileHelper::ReadHeaders(151) : CSignedPEFile::ReadHeaders() : Unknown PE header format\n");
+        return false;
+    }
+    // The security entry lies at a fixed offset only in an optional header that holds it: in a
+    // shorter one those bytes belong to the section table. Magic opens the optional header.
+    const WORD wOptionalHeaderSize = ReadU16(pNt + kNtSizeOfOptionalHeader);
+    const DWORD dwDirectories = ReadU32(pNt + dwRvaCount);
+    if (wOptionalHeaderSize < dwSecurityEntry + 8 - kNtOptionalMagic || dwDirectories <= kSecurityEntryIndex) {
+        TraceError(L"ZIRA::CPEFileHelper::ReadHeaders(154) : CSignedPEFile::ReadHeaders() : "
+                   L"no security directory entry (optional header %u bytes, %lu directory entries)\n",
+                   static_cast<unsigned>(wOptionalHeaderSize), dwDirectories);
         return false;
     }
     m_dwChecksumOffset = static_cast<DWORD>(llNtOffset + kNtChecksum);
@@ -124,15 +140,23 @@ bool CPEFileHelper::ReadHeaders(CFile& file, bool bIgnoreCertificateBounds)
     // A file without sections has no last section header; reading one would take bytes of
     // the optional header for it.
     const WORD wSections = ReadU16(pNt + kNtNumberOfSections);
-    const ULONGLONG ullLastSection = static_cast<ULONGLONG>(llNtOffset) + kNtSectionTable +
-                                     ReadU16(pNt + kNtSizeOfOptionalHeader) +
+    const ULONGLONG ullLastSection = static_cast<ULONGLONG>(llNtOffset) + kNtSectionTable + wOptionalHeaderSize +
                                      (static_cast<ULONGLONG>(wSections) - 1) * kSectionHeaderSize;
     BYTE section[kSectionHeaderSize];
     if (wSections == 0 || !file.ReadAt(ullLastSection, section, sizeof(section))) {
         TraceError(L"ZIRA::CPEFileHelper::ReadHeaders(185) : CSignedPEFile::ReadHeaders() : Read() == FALSE\n");
         return false;
     }
-    m_dwEndOfImage = ReadU32(section + kSectionPointerToRawData) + ReadU32(section + kSectionSizeOfRawData);
+    // Both values come from the file: their sum must not wrap round to a small end of image.
+    const ULONGLONG ullEndOfImage = static_cast<ULONGLONG>(ReadU32(section + kSectionPointerToRawData)) +
+                                    ReadU32(section + kSectionSizeOfRawData);
+    if (ullEndOfImage > 0xFFFFFFFFULL) {
+        TraceError(L"ZIRA::CPEFileHelper::ReadHeaders(190) : CSignedPEFile::ReadHeaders() : "
+                   L"end of image beyond 4 GB (%I64u)\n",
+                   ullEndOfImage);
+        return false;
+    }
+    m_dwEndOfImage = static_cast<DWORD>(ullEndOfImage);
 
     m_bHeadersRead = true;
     return true;

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <imagehlp.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <ostream>
@@ -372,6 +373,27 @@ TEST_F(DataExtenderTest, HigherVersionIsNeitherReadNorOverwritten)
     EXPECT_TRUE(file == Read(strPath));
 }
 
+// A block header cut short by the end of the file is no block, and what it did hold replaces
+// nothing the extender recorded of the real block.
+TEST_F(DataExtenderTest, CutBlockHeaderChangesNoRecordedValue)
+{
+    std::vector<BYTE> file = WithBlock(MakeImage(IMAGE_NT_OPTIONAL_HDR32_MAGIC), BlockV1(Serialize(Settings(9, 1).Get())));
+    // Size, magic and a version 7, then the file ends before the hash.
+    AppendU32(file, 0x40);
+    AppendU32(file, kMagicV1);
+    AppendU32(file, 7);
+    const std::wstring strPath = Write(file);
+    CFileDataExtender extender;
+    ASSERT_TRUE(extender.Initialize(strPath.c_str(), true));
+    const DWORD dwHash = extender.GetHash();
+    const DWORD dwUsed = extender.GetUsedSize();
+    EXPECT_EQ(1u, extender.GetVersion());
+    EXPECT_EQ(-1, extender.GetStreamPos(file.size() - 12));
+    EXPECT_EQ(1u, extender.GetVersion());
+    EXPECT_EQ(dwHash, extender.GetHash());
+    EXPECT_EQ(dwUsed, extender.GetUsedSize());
+}
+
 // ---- Hostile blocks: sizes from an unsigned part of the file ----
 
 struct HostileCase
@@ -471,6 +493,91 @@ TEST_F(DataExtenderTest, CertificateLengthMustLieWithinTheTable)
         EXPECT_FALSE(extender.Save());
         EXPECT_EQ(1u, ErrorLines(Msg(L"Save(287) : must Initialize writable before saving")));
         EXPECT_TRUE(file == Read(strPath));
+    }
+}
+
+// Reading is lenient, writing is not: a block position inside the image, a block that does not
+// end the file, or data other than padding behind the first certificate make Save and
+// RemoveStreamFromModule refuse and leave the file as it was.
+TEST_F(DataExtenderTest, WritesOnlyWhereTheBlockEndsTheFile)
+{
+    const std::vector<BYTE> image = MakeImage(IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+    const std::vector<BYTE> block = BlockV1(Serialize(Settings(5, 6).Get()));
+    const DWORD dwImageEnd = static_cast<DWORD>(image.size());
+
+    // A block placed inside the image's last section, the security entry pointing at it.
+    std::vector<BYTE> inImage = image;
+    const DWORD dwInside = dwImageEnd - 0x200;
+    std::copy(block.begin(), block.end(), inImage.begin() + dwInside);
+    PutU32(inImage, ReadFacts(inImage).securityEntryOffset, dwInside);
+    PutU32(inImage, ReadFacts(inImage).securityEntryOffset + 4, static_cast<DWORD>(block.size()));
+
+    // Overlay data behind a block.
+    std::vector<BYTE> overlay = WithBlock(image, block);
+    overlay.insert(overlay.end(), 0x40, 0x5A);
+
+    // A first certificate, then a second one (or padding) where a block would go.
+    auto TwoCertificates = [&](DWORD dwFirst, DWORD dwTable) {
+        std::vector<BYTE> table(dwTable, 0x33);
+        PutU32(table, 0, dwFirst);
+        PutU32(table, 4, 0x00020200);
+        if (dwTable - dwFirst >= 8) {
+            PutU32(table, dwFirst, dwTable - dwFirst);
+            PutU32(table, dwFirst + 4, 0x00020200);
+        } else {
+            std::fill(table.begin() + dwFirst, table.end(), 0);
+        }
+        return WithBlock(image, table);
+    };
+
+    const std::wstring strInImage =
+        L"data block position 2048 lies inside the image or beyond the file (end of image 2560, file size 2560)";
+    const std::wstring strNotAtEnd = L"data block at 2560 of " + std::to_wstring(block.size()) +
+                                     L" bytes does not end the file (file size " + std::to_wstring(overlay.size()) + L")";
+    const std::wstring strForeign = L"64 bytes that are no data block follow position 2624";
+    struct Case
+    {
+        const char* pszName;
+        std::vector<BYTE> file;
+        bool bSaves;
+        std::wstring strSaveLine;
+        std::wstring strRemoveLine;  // empty: RemoveStreamFromModule is not tried
+    } cases[] = {
+        {"block inside the image", inImage, false, strInImage, strInImage},
+        {"overlay behind the block", overlay, false, strNotAtEnd, strNotAtEnd},
+        {"second certificate", TwoCertificates(0x40, 0x80), false, strForeign, L""},
+        {"padding behind the certificate", TwoCertificates(0x3C, 0x40), true, L"", L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        kqtest::ClearTrace();
+        const std::wstring strPath = Write(c.file);
+        {
+            CFileDataExtender extender;
+            ASSERT_TRUE(extender.Initialize(strPath.c_str(), true));
+            ASSERT_TRUE(extender.SetData(kKeyNumber, DWORD(42)));
+            EXPECT_EQ(c.bSaves, extender.Save());
+            if (!c.strSaveLine.empty()) {
+                EXPECT_EQ(1u, ErrorLines(Msg(L"Save(336) : ") + c.strSaveLine));
+                EXPECT_EQ(1u, ExtenderErrorLines());
+            }
+            if (!c.strRemoveLine.empty()) {
+                EXPECT_FALSE(extender.RemoveStreamFromModule());
+                EXPECT_EQ(1u, ErrorLines(Msg(L"RemoveStreamFromModule(980) : ") + c.strRemoveLine));
+                EXPECT_EQ(2u, ExtenderErrorLines());
+            }
+        }
+        if (!c.bSaves) {
+            EXPECT_TRUE(c.file == Read(strPath));
+            continue;
+        }
+        // The block replaces the padding and ends the file.
+        const std::vector<BYTE> bytes = Read(strPath);
+        const PEFacts facts = ReadFacts(bytes);
+        EXPECT_EQ(dwImageEnd, facts.dwCertificateOffset);
+        EXPECT_EQ(bytes.size(), static_cast<size_t>(facts.dwCertificateOffset) + facts.dwCertificateSize);
+        EXPECT_EQ(kMagicV1, GetU32(bytes, dwImageEnd + 0x3C + 4));
+        EXPECT_EQ(0u, ExtenderErrorLines());
     }
 }
 
@@ -602,6 +709,71 @@ TEST_F(DataExtenderTest, UnsignedFileOf4GBIsRefused)
     EXPECT_FALSE(extender.Initialize(strPath.c_str(), true));
     EXPECT_EQ(1u, ErrorLines(Msg(L"Initialize(146) : file is larger than 4GB, which is not supported by this tool")));
     EXPECT_EQ(1u, ExtenderErrorLines());
+}
+
+// A writable Initialize that fails lets the file go: nothing can be written at offsets that were
+// never learnt (or were learnt from another file), and others may open the file again.
+TEST_F(DataExtenderTest, FailedInitializeLeavesNothingToWriteTo)
+{
+    const std::vector<BYTE> valid = WithBlock(MakeImage(IMAGE_NT_OPTIONAL_HDR32_MAGIC), BlockV1(Serialize(Settings(2, 3).Get())));
+    std::vector<BYTE> notPE(0x200, 'x');
+    notPE[0] = 'M';
+    notPE[1] = 'Z';
+    const std::wstring strValid = Write(valid, L"valid.exe");
+    const std::wstring strNotPE = Write(notPE, L"notpe.exe");
+    const std::wstring strHuge = Write(MakeImage(IMAGE_NT_OPTIONAL_HDR64_MAGIC), L"huge.exe");
+    {
+        CFile file;
+        ASSERT_TRUE(file.Open(strHuge.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0));
+        ASSERT_TRUE(file.SetSize(0x100000000ULL));
+    }
+    struct Case
+    {
+        const char* pszName;
+        std::wstring strPath;
+        bool bAfterValid;  // a successful writable Initialize on another file comes first
+        const wchar_t* pszInitializeLine;
+    } cases[] = {
+        {"headers unreadable", strNotPE, false, L"Initialize(118) : failed to read PE headers"},
+        {"headers unreadable after another file", strNotPE, true, L"Initialize(118) : failed to read PE headers"},
+        {"4 GB", strHuge, false, L"Initialize(146) : file is larger than 4GB"},
+        {"4 GB after another file", strHuge, true, L"Initialize(146) : file is larger than 4GB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        kqtest::ClearTrace();
+        std::vector<BYTE> head(0x200);
+        {
+            CFile file;
+            ASSERT_TRUE(file.Open(c.strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0));
+            ASSERT_TRUE(file.Read(head.data(), static_cast<DWORD>(head.size())));
+        }
+        CFileDataExtender extender;
+        if (c.bAfterValid) {
+            ASSERT_TRUE(extender.Initialize(strValid.c_str(), true));
+        }
+        EXPECT_FALSE(extender.Initialize(c.strPath.c_str(), true));
+        EXPECT_EQ(1u, ErrorLines(Msg(c.pszInitializeLine)));
+        ASSERT_TRUE(extender.SetData(kKeyNumber, DWORD(8)));
+        EXPECT_FALSE(extender.Save());
+        EXPECT_FALSE(extender.RemoveStreamFromModule());
+        EXPECT_FALSE(extender.UpdatePEHeader());
+        EXPECT_EQ(1u, ErrorLines(Msg(L"Save(287) : must Initialize writable before saving")));
+        EXPECT_EQ(1u, ErrorLines(Msg(L"RemoveStreamFromModule(974) : must Initialize writable before removing stream")));
+        EXPECT_EQ(1u, ErrorLines(Msg(L"UpdatePEHeader(1080) : must Initialize writable before updating PE header")));
+        EXPECT_EQ(4u, ExtenderErrorLines());
+        // Neither file is held any more, and neither was written to.
+        for (const std::wstring& strPath : {c.strPath, strValid}) {
+            CFile file;
+            EXPECT_TRUE(file.Open(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0));
+        }
+        std::vector<BYTE> after(head.size());
+        CFile file;
+        ASSERT_TRUE(file.Open(c.strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0));
+        ASSERT_TRUE(file.Read(after.data(), static_cast<DWORD>(after.size())));
+        EXPECT_TRUE(head == after);
+        EXPECT_TRUE(valid == Read(strValid));
+    }
 }
 
 // ---- Signed programs: the signature stays valid ----

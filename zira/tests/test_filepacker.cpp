@@ -68,9 +68,7 @@ public:
         if (eType != ZIRA::eExtractType_Direct) {
             ULONGLONG ullStreamSize = 0;
             EXPECT_TRUE(pStream->GetSize(&ullStreamSize));
-            if (ullSize != 0) {
-                EXPECT_EQ(ullStreamSize, ullSize);
-            }
+            EXPECT_EQ(ullStreamSize, ullSize);
             EXPECT_TRUE(pStream->SetPosition(0));
         }
         if (m_bReadData && ullSize < 64 * 1024 * 1024) {
@@ -136,6 +134,10 @@ TEST_F(FilePackerTest, ContainsPackageOnlyWhereATableFollowsTheCertificate)
         {"signed with table", BuildPackage(SignedLookingStub(strProgram, 0x5B0), ThreeFiles()), true, nullptr},
         {"signed, no table", SignedLookingStub(strProgram, 0x5B0) + std::string(64, 'x'), false,
          L"Information : package not found"},
+        // The magic is there, but the file ends inside the table header: Extract finds no table
+        // there either.
+        {"table header cut short", BuildPackage(unsignedStub, {}).substr(0, unsignedStub.size() + 19), false,
+         L"Error : ZIRA::CFilePacker::ContainsPackage(610) : failed to Read signature (38)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
@@ -146,6 +148,11 @@ TEST_F(FilePackerTest, ContainsPackageOnlyWhereATableFollowsTheCertificate)
             EXPECT_EQ(kqtest::CountTraceLines(c.pszLine), 1u);
         }
     }
+
+    kqtest::ClearTrace();
+    CRecordingPacker packer;
+    EXPECT_EQ(packer.Extract(Write(cases[5].bytes).c_str()), E_UNEXPECTED);
+    EXPECT_EQ(kqtest::CountTraceLines(L"ZIRA::CFilePacker::Extract(668) : no package table at"), 1u);
 
     kqtest::ClearTrace();
     EXPECT_FALSE(ZIRA::CFilePacker::ContainsPackage(m_dir.File(L"missing.exe").c_str()));
@@ -203,6 +210,23 @@ TEST_F(FilePackerTest, WindowOnThePackageStreamThenSkips)
         ASSERT_EQ(packer.Extract(strPackage.c_str()), S_OK);
         ASSERT_EQ(packer.m_vecSeen.size(), 1u);
         EXPECT_TRUE(packer.m_vecSeen[0].data == files[nWindow].data) << nWindow;
+    }
+}
+
+// A file of no bytes is handed on as an empty stream, not as the rest of the package.
+TEST_F(FilePackerTest, EmptyFileIsAnEmptyWindow)
+{
+    std::vector<PackageFile> files = ThreeFiles();
+    files[1].data.clear();
+    const std::wstring strPackage = Write(BuildPackage(UnsignedStub(OwnProgram()), files));
+    for (ZIRA::EExtractType eType : {ZIRA::eExtractType_OwnHandle, ZIRA::eExtractType_Window}) {
+        SCOPED_TRACE(static_cast<int>(eType));
+        CRecordingPacker packer;
+        packer.m_mapTypes[files[1].dwType] = eType;
+        ASSERT_EQ(packer.Extract(strPackage.c_str()), S_OK);
+        ASSERT_EQ(packer.m_vecSeen.size(), 1u);
+        EXPECT_EQ(packer.m_vecSeen[0].ullSize, 0u);
+        EXPECT_TRUE(packer.m_vecSeen[0].data.empty());
     }
 }
 

@@ -92,6 +92,26 @@ TEST_F(FileStreamTest, WindowLooksLikeAStreamOfItsOwn)
     EXPECT_FALSE(pStream->SetSize(10));
 }
 
+// A window of no bytes is empty, not the rest of the file.
+TEST_F(FileStreamTest, WindowOfNoBytesIsEmpty)
+{
+    ASSERT_TRUE(OpenReadOnly());
+    ASSERT_TRUE(m_spStream->GetFile().SetPosition(100));
+    EXPECT_EQ(100u, m_spStream->SetBase());
+    m_spStream->SetLimit(0);
+    IByteStream* pStream = m_spStream.Get();
+    ULONGLONG ull = 1;
+    ASSERT_TRUE(pStream->GetSize(&ull));
+    EXPECT_EQ(0u, ull);
+    ASSERT_TRUE(pStream->SetPosition(70));
+    EXPECT_EQ(100u, FilePosition());
+    ASSERT_TRUE(pStream->GetPosition(&ull));
+    EXPECT_EQ(0u, ull);
+    const BYTE b = 0;
+    EXPECT_FALSE(pStream->Write(&b, 1));
+    EXPECT_FALSE(pStream->SetSize(10));
+}
+
 TEST_F(FileStreamTest, PlainStreamReportsTheTruePositionAndWrites)
 {
     ASSERT_TRUE(m_spStream->GetFile().Open(m_strPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,

@@ -34,6 +34,10 @@ const wchar_t kMsgUnknownFormat[] =
     L"ZIRA::CPEFileHelper::ReadHeaders(151) : CSignedPEFile::ReadHeaders() : Unknown PE header format";
 const wchar_t kMsgCertificateBounds[] = L"ZIRA::CPEFileHelper::ReadHeaders(160) : CSignedPEFile::ReadHeaders() : "
                                         L"m_dwWinCertificateLength > m_dwMaxCertificateSize";
+const wchar_t kMsgNoSecurityEntry[] = L"ZIRA::CPEFileHelper::ReadHeaders(154) : CSignedPEFile::ReadHeaders() : "
+                                      L"no security directory entry (optional header ";
+const wchar_t kMsgEndOfImageBeyond4GB[] = L"ZIRA::CPEFileHelper::ReadHeaders(190) : CSignedPEFile::ReadHeaders() : "
+                                          L"end of image beyond 4 GB (4294967552)";
 const wchar_t kMsgReadSection[] = L"ZIRA::CPEFileHelper::ReadHeaders(185) : CSignedPEFile::ReadHeaders() : Read() == FALSE";
 const wchar_t kMsgEntryNotAccessible[] =
     L"ZIRA::CPEFileHelper::UpdateSecurityDirectoryEntry(206) : file is not accessible";
@@ -306,6 +310,22 @@ INSTANTIATE_TEST_SUITE_P(
                         PutU32(i, kNtAt + 0x9C, static_cast<DWORD>(i.size() + 1));
                     },
                     kMsgCertificateBounds},
+        // An optional header too short to hold the security entry: the bytes there belong to the
+        // section table.
+        FailureCase{"OptionalHeaderEndsBeforeSecurityEntry",
+                    [](std::vector<BYTE>& i) { PutU16(i, kNtAt + 0x14, 0x98 + 8 - 0x18 - 1); }, kMsgNoSecurityEntry},
+        FailureCase{"OptionalHeaderWithoutDataDirectory", [](std::vector<BYTE>& i) { PutU16(i, kNtAt + 0x14, 0x60); },
+                    kMsgNoSecurityEntry},
+        FailureCase{"FourDirectoryEntries", [](std::vector<BYTE>& i) { PutU32(i, kNtAt + 0x74, 4); },
+                    kMsgNoSecurityEntry},
+        // PointerToRawData + SizeOfRawData of the last section wraps round in 32 bits.
+        FailureCase{"EndOfImageWraps",
+                    [](std::vector<BYTE>& i) {
+                        const size_t last = kNtAt + 0x18 + sizeof(IMAGE_OPTIONAL_HEADER32) + 2 * sizeof(IMAGE_SECTION_HEADER);
+                        PutU32(i, last + 20, 0xFFFFFF00);
+                        PutU32(i, last + 16, 0x200);
+                    },
+                    kMsgEndOfImageBeyond4GB},
         FailureCase{"SectionTablePastEnd", [](std::vector<BYTE>& i) { PutU16(i, kNtAt + 6, 0xFFFF); }, kMsgReadSection},
         // With no sections there is no last section header; the bytes before the table are
         // not one.
