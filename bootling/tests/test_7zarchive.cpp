@@ -504,6 +504,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{"com1.aaaaaaaaaaaaaaaaaaa", false, L"out\\target\\com1.aaaaaaaaaaaaaaaaaaa"},
                       PathCase{"LPT9 .aaaaaaaaaaaaaaaaaa", false, L"out\\target\\LPT9 .aaaaaaaaaaaaaaaaaa"},
                       PathCase{"sub/AUX/aaaaaaaaaaaaaaaa", false, L"out\\target\\sub"},
+                      PathCase{"trailing-dot./aaaaaaaaaa", false, L"out\\target\\trailing-dot"},
+                      PathCase{"trailing-blank /aaaaaaaa", false, L"out\\target\\trailing-blank"},
                       PathCase{"InstallPackage/../esc-aa", true, L"out\\esc-aa"},
                       PathCase{"InstallPackage/C:/esc-aa", true, L"C:\\esc-aa"},
                       PathCase{"InstallPackage//esc-aaaa", true, L"out\\esc-aaaa"}));

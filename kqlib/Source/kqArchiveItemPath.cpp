@@ -52,6 +52,9 @@ bool IsSafeComponent(const std::wstring& strComponent)
     // "..", and names such as "..." or ". ." that Windows trims down to a dot name.
     if (strComponent.find_first_not_of(L". ") == std::wstring::npos)
         return false;
+    // Windows trims a trailing dot or blank, so the item would land under another item's name.
+    if (strComponent.back() == L'.' || strComponent.back() == L' ')
+        return false;
     return !IsDeviceName(strComponent);
 }
 

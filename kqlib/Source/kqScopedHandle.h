@@ -20,6 +20,19 @@ public:
         Close();
         m_hHandle = hHandle;
     }
+    // For a call that hands out a new handle: the old one is closed first.
+    HANDLE* Receive()
+    {
+        Close();
+        return &m_hHandle;
+    }
+    // Gives the handle up without closing it.
+    HANDLE Detach()
+    {
+        HANDLE hHandle = m_hHandle;
+        m_hHandle = nullptr;
+        return hHandle;
+    }
     void Close()
     {
         if (IsHandle())

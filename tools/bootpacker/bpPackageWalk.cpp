@@ -13,12 +13,10 @@
 
 bool IsPlainFileName(const std::wstring& strName)
 {
-    // The library's item path check refuses device names (CON, NUL.txt, COM1), dot names, colons
-    // and control characters. A single file name must also have no folder parts, none of the
-    // other characters Windows reserves, and no trailing dot or blank, which Windows trims off
-    // and so would write the entry under another name.
-    return IsContainedItemPath(strName) && strName.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos &&
-           strName.back() != L'.' && strName.back() != L' ';
+    // The library's item path check refuses device names (CON, NUL.txt, COM1), dot names,
+    // trailing dots and blanks, colons and control characters. A single file name must also
+    // have no folder parts and none of the other characters Windows reserves.
+    return IsContainedItemPath(strName) && strName.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos;
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include "ZIRA_SystemCalls.h"
 #include "kqFormatString.h"
 #include "kqPrivilege.h"
+#include "kqScopedHandle.h"
 #include "kqTrace.h"
 
 namespace ZIRA {
@@ -14,30 +15,6 @@ namespace ZIRA {
 namespace {
 
 const DWORD kGenericBits = GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL;
-
-class CScopedHandle
-{
-public:
-    explicit CScopedHandle(HANDLE h = nullptr) : m_h(h) {}
-    ~CScopedHandle()
-    {
-        if (m_h)
-            CloseHandle(m_h);
-    }
-    CScopedHandle(const CScopedHandle&) = delete;
-    CScopedHandle& operator=(const CScopedHandle&) = delete;
-    HANDLE Get() const { return m_h; }
-    HANDLE* Receive() { return &m_h; }
-    HANDLE Release()
-    {
-        HANDLE h = m_h;
-        m_h = nullptr;
-        return h;
-    }
-
-private:
-    HANDLE m_h;
-};
 
 // A descriptor returned by the named-security calls.
 class CLocalDescriptor
@@ -360,7 +337,7 @@ DWORD CRightsChecker::EnsureAccess(const wchar_t* pszObjectName, DWORD dwObjectT
         CScopedHandle impersonation(hImpersonation);
         std::vector<BYTE> user = TokenUserSid(hImpersonation);
         CTrustee trustee;
-        trustee.SetToken(impersonation.Release(), std::move(user));
+        trustee.SetToken(impersonation.Detach(), std::move(user));
         return EnsureFor(pszObjectName, dwObjectType, requested, trustee);
     } catch (const std::bad_alloc&) {
         throw HResultException(E_OUTOFMEMORY);
