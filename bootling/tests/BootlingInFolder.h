@@ -63,7 +63,7 @@ public:
         if (!strSwitches.empty())
             strCommand += L" " + strSwitches;
         kqtest::ProcessResult result = kqtest::RunProcess(strCommand, 120000);
-        EXPECT_TRUE(result.bStarted);
+        EXPECT_TRUE(result.bStarted) << "CreateProcess error " << result.dwStartError;
         EXPECT_FALSE(result.bTimedOut);
         return result.dwExitCode;
     }

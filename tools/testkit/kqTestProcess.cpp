@@ -1,5 +1,6 @@
 #include "kqTestProcess.h"
 
+#include <cstdio>
 #include <cwchar>
 #include <vector>
 
@@ -53,6 +54,30 @@ HANDLE CreateInheritable(const std::wstring& path)
     return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
 }
 
+// Under Wine, CreateProcess returns only once the new process has initialised, and on a
+// loaded machine a start now and then fails there for no reason of the program's (seen once
+// in hundreds of runs, on a machine other than this one). Such a start is tried again. Errors
+// that describe the file or the command line fail at once.
+const int kStartAttempts = 3;
+// ERROR_ELEVATION_REQUIRED, which MinGW's headers lack.
+const DWORD kElevationRequired = 740;
+
+bool IsPassingStartError(DWORD dwError)
+{
+    switch (dwError) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_EXE_FORMAT:
+    case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+    case kElevationRequired:
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_DIRECTORY:
+        return false;
+    default:
+        return true;
+    }
+}
+
 }  // namespace
 
 ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& options)
@@ -83,13 +108,20 @@ ProcessResult RunProcess(const std::wstring& commandLine, const ProcessOptions& 
     if (!options.environment.empty())
         environment = EnvironmentBlock(options.environment);
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, redirect ? TRUE : FALSE,
-                        environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
-                        environment.empty() ? nullptr : environment.data(),
-                        options.workingDir.empty() ? nullptr : options.workingDir.c_str(), &si, &pi)) {
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, redirect ? TRUE : FALSE,
+                           environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
+                           environment.empty() ? nullptr : environment.data(),
+                           options.workingDir.empty() ? nullptr : options.workingDir.c_str(), &si, &pi))
+            break;
         result.dwStartError = GetLastError();
-        return result;
+        fwprintf(stderr, L"RunProcess: attempt %d to start %ls failed with error %lu\n", attempt, mutableLine.data(),
+                 result.dwStartError);
+        if (attempt == kStartAttempts || !IsPassingStartError(result.dwStartError))
+            return result;
+        Sleep(500);
     }
+    result.dwStartError = 0;
     CHandle process{pi.hProcess};
     CHandle thread{pi.hThread};
     result.bStarted = true;
