@@ -528,18 +528,31 @@ Z7_COM7F_IMF(C7zArchive::SetOperationResult(Int32 opRes))
     }
 }
 
+namespace
+{
+// An item's property when it has the expected type. E_UNEXPECTED for one that is absent or of
+// another type; the other type is logged with the caller's line and type name.
+HRESULT GetTypedProperty(IInArchive* pArchive, UInt32 nIndex, PROPID propId, VARTYPE vt, UINT nLine,
+                         const wchar_t* pszTypeName, NWindows::NCOM::CPropVariant& prop)
+{
+    HRESULT hr = pArchive->GetProperty(nIndex, propId, &prop);
+    if (FAILED(hr))
+        return hr;
+    if (prop.vt == vt)
+        return S_OK;
+    if (prop.vt != VT_EMPTY)
+        TraceError(L"C7zArchive::GetProperty(%u) : unexpected type (%s): %u", nLine, pszTypeName,
+                   static_cast<UINT>(prop.vt));
+    return E_UNEXPECTED;
+}
+}  // namespace
+
 HRESULT C7zArchive::GetProperty(UInt32 nIndex, PROPID propId, std::wstring& strValue)
 {
     NWindows::NCOM::CPropVariant prop;
-    HRESULT hr = m_spArchive->GetProperty(nIndex, propId, &prop);
+    HRESULT hr = GetTypedProperty(m_spArchive, nIndex, propId, VT_BSTR, 987, L"BSTR", prop);
     if (FAILED(hr))
         return hr;
-    if (prop.vt != VT_BSTR)
-    {
-        if (prop.vt != VT_EMPTY)
-            TraceError(L"C7zArchive::GetProperty(987) : unexpected type (BSTR): %u", static_cast<UINT>(prop.vt));
-        return E_UNEXPECTED;
-    }
     try
     {
         strValue.assign(prop.bstrVal ? prop.bstrVal : L"", prop.bstrVal ? SysStringLen(prop.bstrVal) : 0);
@@ -554,47 +567,26 @@ HRESULT C7zArchive::GetProperty(UInt32 nIndex, PROPID propId, std::wstring& strV
 HRESULT C7zArchive::GetProperty(UInt32 nIndex, PROPID propId, bool& bValue)
 {
     NWindows::NCOM::CPropVariant prop;
-    HRESULT hr = m_spArchive->GetProperty(nIndex, propId, &prop);
-    if (FAILED(hr))
-        return hr;
-    if (prop.vt != VT_BOOL)
-    {
-        if (prop.vt != VT_EMPTY)
-            TraceError(L"C7zArchive::GetProperty(1013) : unexpected type (bool): %u", static_cast<UINT>(prop.vt));
-        return E_UNEXPECTED;
-    }
-    bValue = prop.boolVal != VARIANT_FALSE;
-    return S_OK;
+    HRESULT hr = GetTypedProperty(m_spArchive, nIndex, propId, VT_BOOL, 1013, L"bool", prop);
+    if (SUCCEEDED(hr))
+        bValue = prop.boolVal != VARIANT_FALSE;
+    return hr;
 }
 
 HRESULT C7zArchive::GetProperty(UInt32 nIndex, PROPID propId, DWORD& dwValue)
 {
     NWindows::NCOM::CPropVariant prop;
-    HRESULT hr = m_spArchive->GetProperty(nIndex, propId, &prop);
-    if (FAILED(hr))
-        return hr;
-    if (prop.vt != VT_UI4)
-    {
-        if (prop.vt != VT_EMPTY)
-            TraceError(L"C7zArchive::GetProperty(1036) : unexpected type (DWORD): %u", static_cast<UINT>(prop.vt));
-        return E_UNEXPECTED;
-    }
-    dwValue = prop.ulVal;
-    return S_OK;
+    HRESULT hr = GetTypedProperty(m_spArchive, nIndex, propId, VT_UI4, 1036, L"DWORD", prop);
+    if (SUCCEEDED(hr))
+        dwValue = prop.ulVal;
+    return hr;
 }
 
 HRESULT C7zArchive::GetProperty(UInt32 nIndex, PROPID propId, FILETIME& ftValue)
 {
     NWindows::NCOM::CPropVariant prop;
-    HRESULT hr = m_spArchive->GetProperty(nIndex, propId, &prop);
-    if (FAILED(hr))
-        return hr;
-    if (prop.vt != VT_FILETIME)
-    {
-        if (prop.vt != VT_EMPTY)
-            TraceError(L"C7zArchive::GetProperty(1059) : unexpected type (filetime): %u", static_cast<UINT>(prop.vt));
-        return E_UNEXPECTED;
-    }
-    ftValue = prop.filetime;
-    return S_OK;
+    HRESULT hr = GetTypedProperty(m_spArchive, nIndex, propId, VT_FILETIME, 1059, L"filetime", prop);
+    if (SUCCEEDED(hr))
+        ftValue = prop.filetime;
+    return hr;
 }

@@ -6,14 +6,12 @@
 
 #include <imagehlp.h>
 
-#include <mutex>
-
 #include "BootlingTrace.h"
 #include "InstallUnpacker.h"
 #include "ResourceUnpacker.h"
 #include "TestModeUnpacker.h"
 #include "ZiraPackageBuilder.h"
-#include "kqDebugOutput.h"
+#include "kqMemoryDebugOutput.h"
 #include "kqQelKeyValueCollectionImpl.h"
 #include "kqTestFiles.h"
 #include "kqTestPE.h"
@@ -25,51 +23,11 @@ using namespace ziratest;
 namespace {
 
 // Receives the program's trace lines while a test runs.
-class CCapturedTrace : public CDebugOutput
+class CCapturedTrace : public kqtest::CMemoryDebugOutput
 {
 public:
-    CCapturedTrace() : CDebugOutput(L"test")
-    {
-        SetDebugType(1);
-        SetPrependType(1);
-        GetProcessDebugOutput().SetParent(this);
-    }
+    CCapturedTrace() { GetProcessDebugOutput().SetParent(this); }
     ~CCapturedTrace() override { GetProcessDebugOutput().SetParent(nullptr); }
-
-    size_t Count(const std::wstring& strText)
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        size_t n = 0;
-        for (const std::wstring& line : m_lines)
-            n += line.find(strText) != std::wstring::npos;
-        return n;
-    }
-    // Index of the first line holding the text, or -1.
-    int Find(const std::wstring& strText)
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        for (size_t i = 0; i < m_lines.size(); ++i) {
-            if (m_lines[i].find(strText) != std::wstring::npos)
-                return static_cast<int>(i);
-        }
-        return -1;
-    }
-
-protected:
-    void Output(const std::wstring& strLine) override
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_lines.push_back(strLine);
-    }
-    bool Initialize() override
-    {
-        MarkInitialized();
-        return true;
-    }
-
-private:
-    std::mutex m_lock;
-    std::vector<std::wstring> m_lines;
 };
 
 std::wstring DataFolder()

@@ -42,6 +42,17 @@ size_t ErrorLines(const std::wstring& strMessage) { return kqtest::CountTraceLin
 size_t ExtenderErrorLines() { return kqtest::CountTraceLines(std::wstring(L"Error : ") + kPrefix); }
 std::wstring Msg(const wchar_t* pszTail) { return kPrefix + std::wstring(pszTail); }
 
+// An extender that was not opened for writing refuses each way of writing, each with its line.
+void ExpectEveryWriteRefused(CFileDataExtender& extender)
+{
+    EXPECT_FALSE(extender.Save());
+    EXPECT_FALSE(extender.RemoveStreamFromModule());
+    EXPECT_FALSE(extender.UpdatePEHeader());
+    EXPECT_EQ(1u, ErrorLines(Msg(L"Save(287) : must Initialize writable before saving")));
+    EXPECT_EQ(1u, ErrorLines(Msg(L"RemoveStreamFromModule(974) : must Initialize writable before removing stream")));
+    EXPECT_EQ(1u, ErrorLines(Msg(L"UpdatePEHeader(1080) : must Initialize writable before updating PE header")));
+}
+
 using kqtest::GetU32;
 using kqtest::PEFacts;
 using kqtest::PutU32;
@@ -590,12 +601,7 @@ TEST_F(DataExtenderTest, ReadOnlyExtenderChangesNothing)
     CFileDataExtender extender;
     ASSERT_TRUE(extender.Initialize(strPath.c_str(), false));
     ASSERT_TRUE(extender.SetData(kKeyNumber, DWORD(1)));
-    EXPECT_FALSE(extender.Save());
-    EXPECT_FALSE(extender.RemoveStreamFromModule());
-    EXPECT_FALSE(extender.UpdatePEHeader());
-    EXPECT_EQ(1u, ErrorLines(Msg(L"Save(287) : must Initialize writable before saving")));
-    EXPECT_EQ(1u, ErrorLines(Msg(L"RemoveStreamFromModule(974) : must Initialize writable before removing stream")));
-    EXPECT_EQ(1u, ErrorLines(Msg(L"UpdatePEHeader(1080) : must Initialize writable before updating PE header")));
+    ExpectEveryWriteRefused(extender);
     EXPECT_EQ(3u, ExtenderErrorLines());
     EXPECT_TRUE(image == Read(strPath));
 }
@@ -755,12 +761,7 @@ TEST_F(DataExtenderTest, FailedInitializeLeavesNothingToWriteTo)
         EXPECT_FALSE(extender.Initialize(c.strPath.c_str(), true));
         EXPECT_EQ(1u, ErrorLines(Msg(c.pszInitializeLine)));
         ASSERT_TRUE(extender.SetData(kKeyNumber, DWORD(8)));
-        EXPECT_FALSE(extender.Save());
-        EXPECT_FALSE(extender.RemoveStreamFromModule());
-        EXPECT_FALSE(extender.UpdatePEHeader());
-        EXPECT_EQ(1u, ErrorLines(Msg(L"Save(287) : must Initialize writable before saving")));
-        EXPECT_EQ(1u, ErrorLines(Msg(L"RemoveStreamFromModule(974) : must Initialize writable before removing stream")));
-        EXPECT_EQ(1u, ErrorLines(Msg(L"UpdatePEHeader(1080) : must Initialize writable before updating PE header")));
+        ExpectEveryWriteRefused(extender);
         EXPECT_EQ(4u, ExtenderErrorLines());
         // Neither file is held any more, and neither was written to.
         for (const std::wstring& strPath : {c.strPath, strValid}) {
