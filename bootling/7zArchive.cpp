@@ -491,8 +491,7 @@ Z7_COM7F_IMF(C7zArchive::GetStream(UInt32 index, ISequentialOutStream** outStrea
         if (SUCCEEDED(GetProperty(index, kpidMTime, ftModified)) &&
             (ftModified.dwLowDateTime || ftModified.dwHighDateTime))
         {
-            SetFileTime(pFile->GetFile().GetHandle(), nullptr, nullptr, &ftModified);
-            // Writes after this would move the time on some file systems: it is set again at close.
+            // Set when the file is closed: writes before that would move it on some file systems.
             pFile->SetModificationTime(ftModified);
         }
         *outStream = spFile.Detach();

@@ -70,15 +70,8 @@ HRESULT CInstallManager::Initialize(bool& bReboot)
     if (FAILED(hr))
         return hr;
 
-    if (const wchar_t* pszTest = m_CommandLine.GetValue(Switch::kTest)) {
-        std::wstring strTestPath;
-        try {
-            strTestPath = pszTest;
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        }
-        return CheckTestMode(strTestPath.c_str(), bHandled);
-    }
+    if (const wchar_t* pszTest = m_CommandLine.GetValue(Switch::kTest))
+        return CheckTestMode(pszTest, bHandled);
 
     // Never pretend success: without the install run there is nothing this run can do.
     TraceError(L"CInstallManager::Initialize(110) : the install run is not built yet: nothing was installed");
@@ -106,7 +99,7 @@ bool CInstallManager::ShowErrorsEnabled()
 {
     if (m_CommandLine.HasSwitch(Switch::kShowErrors)) {
         const wchar_t* pszValue = m_CommandLine.GetValue(Switch::kShowErrors);
-        return pszValue && SwitchNumber(pszValue) != 0;
+        return SwitchNumber(pszValue) != 0;
     }
     bool bShowErrors = false;
     return m_EmbeddedData.GetData(eEmbeddedKey_ShowErrors, bShowErrors) && bShowErrors;
@@ -115,7 +108,7 @@ bool CInstallManager::ShowErrorsEnabled()
 HRESULT CInstallManager::CheckTestMode(const wchar_t* pszTestPath, bool& bHandled)
 {
     const wchar_t* pszTestMode = m_CommandLine.GetValue(Switch::kTestMode);
-    const bool bUnpackProduct = pszTestMode && SwitchNumber(pszTestMode) != 0;
+    const bool bUnpackProduct = SwitchNumber(pszTestMode) != 0;
     bHandled = true;
 
     if (!m_bSilent || !pszTestPath || TestPathIsTaken(pszTestPath)) {
@@ -124,17 +117,15 @@ HRESULT CInstallManager::CheckTestMode(const wchar_t* pszTestPath, bool& bHandle
     }
 
     CTestModeUnpacker unpacker;
-    std::wstring strProgram;
     try {
         unpacker.m_strTargetFolder = pszTestPath;
-        strProgram = m_ModulePath.GetLongPath();
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
     unpacker.m_bUnpackProduct = bUnpackProduct;
     TraceInformation(L"Start: test extraction into %s (product archive unpacked: %d)", pszTestPath,
                      bUnpackProduct ? 1 : 0);
-    HRESULT hr = unpacker.Extract(strProgram.c_str());
+    HRESULT hr = unpacker.Extract(m_ModulePath.GetLongPath().c_str());
     TraceInformation(L"Finished: test extraction: 0x%08x", hr);
     return hr;
 }

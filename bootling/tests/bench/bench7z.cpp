@@ -10,12 +10,17 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
 
-#include "7zArchive.h"
+#include "UnpackerArchive.h"
+#include "kqFile.h"
 #include "kqFileStream.h"
+#include "kqScopedHandle.h"
+#include "kqTestFiles.h"
+#include "kqTestProcess.h"
 #include "kqTrace.h"
 #include "kqWindowStream.h"
 
@@ -61,14 +66,12 @@ HRESULT ExtractOurs(const wchar_t* pszPackage, ULONGLONG ullOffset, ULONGLONG ul
     spWindow.Attach(CWindowStream::CreateOnStream(spFile.Get(), ullOffset, ullLength));
     if (!spWindow)
         return E_OUTOFMEMORY;
-    C7zArchive* pArchive = nullptr;
-    HRESULT hr = C7zArchive::Initialize(&pArchive);
-    if (FAILED(hr))
-        return hr;
-    hr = pArchive->Open(spWindow.Get());
+    CUnpackerArchive archive;
+    HRESULT hr = archive.Initialize();
     if (SUCCEEDED(hr))
-        hr = pArchive->ExtractArchive(pszOut);
-    pArchive->Release();
+        hr = archive->Open(spWindow.Get());
+    if (SUCCEEDED(hr))
+        hr = archive->ExtractArchive(pszOut);
     return hr;
 }
 
@@ -94,6 +97,8 @@ bool RunMeasured(const std::wstring& strCommand, const std::wstring& strDir, Mea
         fwprintf(stderr, L"cannot start %ls (%lu)\n", strCommand.c_str(), GetLastError());
         return false;
     }
+    const CScopedHandle process(pi.hProcess);
+    const CScopedHandle thread(pi.hThread);
     // The peaks are read while the process lives: once it has ended, some systems report zeros.
     PROCESS_MEMORY_COUNTERS counters = {};
     for (;;)
@@ -112,55 +117,34 @@ bool RunMeasured(const std::wstring& strCommand, const std::wstring& strDir, Mea
             break;
     }
     GetExitCodeProcess(pi.hProcess, &measure.dwExitCode);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
     measure.dSeconds = static_cast<double>(liEnd.QuadPart - liStart.QuadPart) / static_cast<double>(liFrequency.QuadPart);
     measure.cbPeakWorkingSet = counters.PeakWorkingSetSize;
     measure.cbPeakPagefile = counters.PeakPagefileUsage;
     return true;
 }
 
-void RemoveTree(const std::wstring& strPath)
-{
-    WIN32_FIND_DATAW data;
-    HANDLE hFind = FindFirstFileW((strPath + L"\\*").c_str(), &data);
-    if (hFind != INVALID_HANDLE_VALUE)
-    {
-        do
-        {
-            std::wstring strName = data.cFileName;
-            if (strName == L"." || strName == L"..")
-                continue;
-            std::wstring strChild = strPath + L"\\" + strName;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(strChild);
-            else
-                DeleteFileW(strChild.c_str());
-        } while (FindNextFileW(hFind, &data));
-        FindClose(hFind);
-    }
-    RemoveDirectoryW(strPath.c_str());
-}
-
+// The two files hold the same bytes.
 bool SameFiles(const std::wstring& strA, const std::wstring& strB)
 {
-    HANDLE hA = CreateFileW(strA.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    HANDLE hB = CreateFileW(strB.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    bool bSame = hA != INVALID_HANDLE_VALUE && hB != INVALID_HANDLE_VALUE;
-    std::vector<char> bufA(1 << 20), bufB(1 << 20);
-    while (bSame)
+    CFile fileA;
+    CFile fileB;
+    ULONGLONG ullSizeA = 0;
+    ULONGLONG ullSizeB = 0;
+    if (!fileA.Open(strA.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0) ||
+        !fileB.Open(strB.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0) ||
+        !fileA.GetSize(&ullSizeA) || !fileB.GetSize(&ullSizeB) || ullSizeA != ullSizeB)
+        return false;
+    const DWORD kPiece = 1 << 20;
+    std::vector<char> bufA(kPiece), bufB(kPiece);
+    for (ULONGLONG ullLeft = ullSizeA; ullLeft > 0;)
     {
-        DWORD dwA = 0, dwB = 0;
-        bSame = ReadFile(hA, bufA.data(), 1 << 20, &dwA, nullptr) && ReadFile(hB, bufB.data(), 1 << 20, &dwB, nullptr) &&
-                dwA == dwB && memcmp(bufA.data(), bufB.data(), dwA) == 0;
-        if (dwA == 0)
-            break;
+        const DWORD dwCount = static_cast<DWORD>(std::min<ULONGLONG>(ullLeft, kPiece));
+        if (!fileA.Read(bufA.data(), dwCount) || !fileB.Read(bufB.data(), dwCount) ||
+            memcmp(bufA.data(), bufB.data(), dwCount) != 0)
+            return false;
+        ullLeft -= dwCount;
     }
-    if (hA != INVALID_HANDLE_VALUE)
-        CloseHandle(hA);
-    if (hB != INVALID_HANDLE_VALUE)
-        CloseHandle(hB);
-    return bSame;
+    return true;
 }
 
 double Median(std::vector<double> values)
@@ -170,18 +154,10 @@ double Median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-std::wstring ExeFolder()
-{
-    wchar_t szPath[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, szPath, MAX_PATH);
-    std::wstring strPath = szPath;
-    return strPath.substr(0, strPath.rfind(L'\\') + 1);
-}
-
 int Run(const std::wstring& strPackage, const std::wstring& strOffset, const std::wstring& strLength,
         const std::wstring& strArchive, const std::wstring& strWork, int nRuns)
 {
-    std::wstring strExe = ExeFolder();
+    std::wstring strExe = kqtest::ExeFolder();
     std::wstring strOurs = strWork + L"\\ours";
     std::wstring strReference = strWork + L"\\reference";
     std::wstring strOursCommand = L"\"" + strExe + L"bench7z.exe\" extract \"" + strPackage + L"\" " + strOffset +
@@ -195,7 +171,7 @@ int Run(const std::wstring& strPackage, const std::wstring& strOffset, const std
         for (int nStep = 0; nStep < 2; ++nStep)
         {
             bool bOurs = (nStep == 0) == (i % 2 == 0);
-            RemoveTree(bOurs ? strOurs : strReference);
+            kqtest::RemoveTree(bOurs ? strOurs : strReference);
             CreateDirectoryW(strReference.c_str(), nullptr);
             if (bOurs ? !RunMeasured(strOursCommand, strWork, ours)
                       : !RunMeasured(strReferenceCommand, strReference, reference))
@@ -224,8 +200,8 @@ int Run(const std::wstring& strPackage, const std::wstring& strOffset, const std
         cbRefWs = std::max(cbRefWs, reference.cbPeakWorkingSet);
         cbRefPf = std::max(cbRefPf, reference.cbPeakPagefile);
     }
-    RemoveTree(strOurs);
-    RemoveTree(strReference);
+    kqtest::RemoveTree(strOurs);
+    kqtest::RemoveTree(strReference);
     wprintf(L"median: ours %.2f s, reference %.2f s, ratio ours/reference %.3f\n", Median(oursTimes),
             Median(referenceTimes), Median(ratios));
     wprintf(L"peak working set: ours %.1f MB, reference %.1f MB; peak pagefile: ours %.1f MB, reference %.1f MB\n",
