@@ -11,7 +11,7 @@
 
 namespace {
 
-const wchar_t kFolderPrefix[] = L"INSTALLPACKAGE";
+const wchar_t kFolderPrefix[] = L"InstallPackage";
 
 // Archives made on Unix keep the mode in the high 16 bits and flag that with 0x8000. Of the
 // rest only what a new file may carry goes on: the high bits of CreateFile's flags are
@@ -28,14 +28,11 @@ DWORD CreationAttributes(DWORD dwItemAttributes)
     return dwAttributes ? dwAttributes : FILE_ATTRIBUTE_NORMAL;
 }
 
-bool ToUpper(std::wstring& strText)
+// A string's length always fits a DWORD: its largest size is below 2^31 characters.
+void ToUpper(std::wstring& strText)
 {
-    if (strText.empty())
-        return true;
-    if (strText.size() > 0x7FFFFFFF)
-        return false;
-    CharUpperBuffW(&strText[0], static_cast<DWORD>(strText.size()));
-    return true;
+    if (!strText.empty())
+        CharUpperBuffW(&strText[0], static_cast<DWORD>(strText.size()));
 }
 
 }  // namespace
@@ -325,34 +322,8 @@ HRESULT C7zArchive::ExtractFolder(const wchar_t* pszTarget)
     HRESULT hr = BeginExtraction(eExtractMode_Folder, pszTarget);
     if (FAILED(hr))
         return hr;
-    if (!m_spInStream)
-        return RunExtraction();
-    UInt32 nItems = 0;
-    hr = m_spArchive->GetNumberOfItems(&nItems);
-    if (FAILED(hr))
-        return hr;
-    try
-    {
-        const size_t nPrefix = ARRAYSIZE(kFolderPrefix) - 1;
-        for (UInt32 nIndex = 0; nIndex < nItems; ++nIndex)
-        {
-            std::wstring strPath;
-            hr = GetProperty(nIndex, kpidPath, strPath);
-            if (FAILED(hr))
-                return hr;
-            if (!ToUpper(strPath))
-                return E_OUTOFMEMORY;
-            if (strPath.compare(0, nPrefix, kFolderPrefix) == 0)
-                m_vecIndices.push_back(nIndex);
-        }
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    if (m_vecIndices.empty())
-        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    return RunExtraction();
+    hr = SelectItems(kFolderPrefix, eSelect_AllWithPrefix);
+    return FAILED(hr) ? hr : RunExtraction();
 }
 
 HRESULT C7zArchive::ExtractFile(const wchar_t* pszItemName, const wchar_t* pszOutputPath)
@@ -362,26 +333,35 @@ HRESULT C7zArchive::ExtractFile(const wchar_t* pszItemName, const wchar_t* pszOu
     HRESULT hr = BeginExtraction(eExtractMode_File, pszOutputPath);
     if (FAILED(hr))
         return hr;
+    hr = SelectItems(pszItemName, eSelect_FirstEqual);
+    return FAILED(hr) ? hr : RunExtraction();
+}
+
+// Walks the items in index order and selects those whose path, compared in upper case, begins
+// with or equals the name. 0x80070002 when none is selected. Without an open archive nothing is
+// selected and the extraction reports that no archive is open.
+HRESULT C7zArchive::SelectItems(const wchar_t* pszName, ESelect eSelect)
+{
     if (!m_spInStream)
-        return RunExtraction();
+        return S_OK;
     UInt32 nItems = 0;
-    hr = m_spArchive->GetNumberOfItems(&nItems);
+    HRESULT hr = m_spArchive->GetNumberOfItems(&nItems);
     if (FAILED(hr))
         return hr;
     try
     {
-        std::wstring strWanted = pszItemName;
-        if (!ToUpper(strWanted))
-            return E_OUTOFMEMORY;
+        std::wstring strWanted = pszName;
+        ToUpper(strWanted);
         for (UInt32 nIndex = 0; nIndex < nItems; ++nIndex)
         {
             std::wstring strPath;
             hr = GetProperty(nIndex, kpidPath, strPath);
             if (FAILED(hr))
                 return hr;
-            if (!ToUpper(strPath))
-                return E_OUTOFMEMORY;
-            if (strPath == strWanted)
+            ToUpper(strPath);
+            if (eSelect == eSelect_AllWithPrefix && strPath.compare(0, strWanted.size(), strWanted) == 0)
+                m_vecIndices.push_back(nIndex);
+            else if (eSelect == eSelect_FirstEqual && strPath == strWanted)
             {
                 m_vecIndices.push_back(nIndex);
                 break;
@@ -392,9 +372,7 @@ HRESULT C7zArchive::ExtractFile(const wchar_t* pszItemName, const wchar_t* pszOu
     {
         return E_OUTOFMEMORY;
     }
-    if (m_vecIndices.empty())
-        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    return RunExtraction();
+    return m_vecIndices.empty() ? HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) : S_OK;
 }
 
 // Where an item of the archive or folder modes goes. Paths that would leave the target are

@@ -84,6 +84,12 @@ private:
 
     HRESULT BeginExtraction(EExtractMode eMode, const wchar_t* pszTarget);
     HRESULT RunExtraction();
+    enum ESelect
+    {
+        eSelect_AllWithPrefix,
+        eSelect_FirstEqual,
+    };
+    HRESULT SelectItems(const wchar_t* pszName, ESelect eSelect);
     HRESULT OutputPathOf(UInt32 nIndex, std::wstring& strOutput, bool& bDirectory);
 
     volatile LONG m_lRefCount = 1;
