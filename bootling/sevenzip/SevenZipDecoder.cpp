@@ -19,11 +19,11 @@
 namespace {
 
 // The CRC table is otherwise built by a static object in a file this library does not contain.
+// It is built with the first archive object, so runs that open no archive do not pay for it.
 struct CCrcTable
 {
     CCrcTable() { CrcGenerateTable(); }
 };
-const CCrcTable g_CrcTable;
 
 }  // namespace
 
@@ -32,6 +32,7 @@ HRESULT CreateSevenZipInArchive(IInArchive** ppArchive)
     if (!ppArchive)
         return E_INVALIDARG;
     *ppArchive = nullptr;
+    static const CCrcTable s_CrcTable;
     try
     {
         IInArchive* pArchive = new NArchive::N7z::CHandler;
@@ -39,11 +40,7 @@ HRESULT CreateSevenZipInArchive(IInArchive** ppArchive)
         *ppArchive = pArchive;
         return S_OK;
     }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    catch (...)
+    catch (...)  // the decoder's classes throw their own types, too, when memory runs out
     {
         return E_OUTOFMEMORY;
     }
