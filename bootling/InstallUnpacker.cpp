@@ -153,16 +153,11 @@ HRESULT CInstallUnpacker::HandleUIPackage(IByteStream* pStream)
 {
     TraceInformation(L"Extracting: UIPackage");
     CUnpackerArchive archive;
-    HRESULT hr = archive.Initialize();
-    if (FAILED(hr)) {
-        TraceError(L"CInstallUnpacker::HandleUIPackage(284) : archive.Initialize failed: 0x%08x", hr);
+    HRESULT hr = archive.InitializeAndOpen(pStream,
+        L"CInstallUnpacker::HandleUIPackage(284) : archive.Initialize failed: 0x%08x",
+        L"CInstallUnpacker::HandleUIPackage(291) : archive.Open failed: 0x%08x");
+    if (FAILED(hr))
         return hr;
-    }
-    hr = archive->Open(pStream);
-    if (FAILED(hr)) {
-        TraceError(L"CInstallUnpacker::HandleUIPackage(291) : archive.Open failed: 0x%08x", hr);
-        return hr;
-    }
     hr = archive->ExtractArchive(m_strTargetFolder.c_str());
     if (FAILED(hr)) {
         TraceError(L"CInstallUnpacker::HandleUIPackage(298) : archive.ExtractArchive failed: 0x%08x", hr);

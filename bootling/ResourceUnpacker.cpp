@@ -18,16 +18,11 @@ HRESULT CResourceUnpacker::OnExtractStream(DWORD dwFileType, IByteStream* pStrea
     TraceInformation(L"Extracting: %s %I64d (eFileType_UIPackage)", pszName, static_cast<LONGLONG>(ullSize));
 
     CUnpackerArchive archive;
-    HRESULT hr = archive.Initialize();
-    if (FAILED(hr)) {
-        TraceError(L"CResourceUnpacker::OnExtractStream(53) : archive.Initialize failed: 0x%08x", hr);
+    HRESULT hr = archive.InitializeAndOpen(pStream,
+        L"CResourceUnpacker::OnExtractStream(53) : archive.Initialize failed: 0x%08x",
+        L"CResourceUnpacker::OnExtractStream(60) : archive.Open failed: 0x%08x");
+    if (FAILED(hr))
         return hr;
-    }
-    hr = archive->Open(pStream);
-    if (FAILED(hr)) {
-        TraceError(L"CResourceUnpacker::OnExtractStream(60) : archive.Open failed: 0x%08x", hr);
-        return hr;
-    }
     hr = archive->ExtractFile(m_strItemName.c_str(), m_strOutputPath.c_str());
     if (FAILED(hr)) {
         TraceError(L"CResourceUnpacker::OnExtractStream(67) : archive.ExtractFile(%s, %s) failed: 0x%08x\r\n",

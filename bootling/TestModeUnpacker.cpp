@@ -47,16 +47,11 @@ HRESULT CTestModeUnpacker::OnExtractStream(DWORD dwFileType, IByteStream* pStrea
     if (dwFileType != ZIRA::eFileType_ProductPackage || !m_bUnpackProduct)
         return hr;
     CUnpackerArchive archive;
-    hr = archive.Initialize();
-    if (FAILED(hr)) {
-        TraceError(L"CTestModeUnpacker::OnExtractStream(68) : failed to initialize archive: 0x%08x", hr);
+    hr = archive.InitializeAndOpen(pStream,
+        L"CTestModeUnpacker::OnExtractStream(68) : failed to initialize archive: 0x%08x",
+        L"CTestModeUnpacker::OnExtractStream(74) : failed to open archive: 0x%08x");
+    if (FAILED(hr))
         return hr;
-    }
-    hr = archive->Open(pStream);
-    if (FAILED(hr)) {
-        TraceError(L"CTestModeUnpacker::OnExtractStream(74) : failed to open archive: 0x%08x", hr);
-        return hr;
-    }
     std::wstring strArchiveFolder;
     if (!CombinePathFormat(strArchiveFolder, m_strTargetFolder.c_str(), L"%s", L"Archive"))
         return E_OUTOFMEMORY;

@@ -67,9 +67,7 @@ HRESULT ExtractOurs(const wchar_t* pszPackage, ULONGLONG ullOffset, ULONGLONG ul
     if (!spWindow)
         return E_OUTOFMEMORY;
     CUnpackerArchive archive;
-    HRESULT hr = archive.Initialize();
-    if (SUCCEEDED(hr))
-        hr = archive->Open(spWindow.Get());
+    HRESULT hr = archive.InitializeAndOpen(spWindow.Get(), L"archive.Initialize failed: 0x%08x", L"archive.Open failed: 0x%08x");
     if (SUCCEEDED(hr))
         hr = archive->ExtractArchive(pszOut);
     return hr;
