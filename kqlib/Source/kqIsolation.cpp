@@ -7,6 +7,7 @@
 
 #include "kqModuleFileName.h"
 #include "kqPathExpansion.h"
+#include "kqScopedHandle.h"
 #include "kqShellFolder.h"
 #include "kqStringConvert.h"
 #include "kqSystemInfo.h"
@@ -50,22 +51,20 @@ bool StartsWithNoCase(const std::wstring& str, const std::wstring& prefix)
 // The whole file as text: UTF-16LE behind a byte-order mark, otherwise ANSI code page.
 bool ReadIniText(const wchar_t* pszFile, std::wstring& strText)
 {
-    HANDLE hFile = CreateFileW(pszFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    // Owned, so the handle is closed also when the buffer cannot be had.
+    CScopedHandle file(CreateFileW(pszFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsHandle())
         return false;
     LARGE_INTEGER size = {};
-    bool bOk = GetFileSizeEx(hFile, &size) && size.QuadPart > 0 && size.QuadPart < (16 << 20);
-    std::vector<char> bytes;
-    if (bOk) {
-        bytes.resize(static_cast<size_t>(size.QuadPart));
-        DWORD read = 0;
-        bOk = ReadFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
-              read == bytes.size();
-    }
-    CloseHandle(hFile);
-    if (!bOk)
+    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart <= 0 || size.QuadPart >= (16 << 20))
         return false;
+    std::vector<char> bytes(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+        read != bytes.size())
+        return false;
+    file.Close();
     if (bytes.size() >= 2 && static_cast<BYTE>(bytes[0]) == 0xFF && static_cast<BYTE>(bytes[1]) == 0xFE) {
         strText.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
         return true;
