@@ -3,6 +3,8 @@
 #include <cwchar>
 #include <new>
 
+#include "kqArchiveItemPath.h"
+
 namespace {
 
 bool IsBlank(wchar_t ch)
@@ -32,12 +34,13 @@ std::wstring Trim(const std::wstring& strText)
     return strText.substr(first, last - first);
 }
 
-// A name that stays one folder below the base: nothing that climbs out or starts elsewhere.
+// A name that stays one folder below the base: one component that the archive check would let
+// into a target folder (no dots-only names, no trailing dot, no device, no colon, no control
+// characters), or none at all for the base folder itself.
 bool IsSingleFolderName(const std::wstring& strName)
 {
-    if (strName == L"." || strName == L"..")
-        return false;
-    return strName.find_first_of(L"\\/:") == std::wstring::npos;
+    return strName.empty() ||
+           (IsContainedItemPath(strName) && strName.find_first_of(L"\\/") == std::wstring::npos);
 }
 
 // The longest field maplngid.dat may hold; a longer one ends the reading.
