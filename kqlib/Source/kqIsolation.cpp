@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kqModuleFileName.h"
+#include "kqModuleOfAddress.h"
 #include "kqPathExpansion.h"
 #include "kqScopedHandle.h"
 #include "kqShellFolder.h"
@@ -25,13 +26,14 @@ const wchar_t kDefaultAppDataExtension[] = L"Quillane";
 // Set while this thread expands the application data folder name.
 thread_local bool t_bExpandingExtension = false;
 
+// Neither lookup writes a trace, which matters: the trace output asks for isolation while it
+// is set up. A module that cannot be found gives no path (no isolate.ini, the default hive)
+// rather than the program's, whose isolate.ini need not be the library's.
 std::wstring ModulePathOfLibrary()
 {
-    HMODULE hModule = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ModulePathOfLibrary), &hModule);
+    HMODULE hModule = GetLibraryModule();
     std::wstring strPath;
-    return GetModuleFileNameString(hModule, strPath) ? strPath : std::wstring();
+    return hModule && GetModuleFileNameString(hModule, strPath) ? strPath : std::wstring();
 }
 
 std::wstring Trim(const std::wstring& str)
