@@ -4,6 +4,7 @@
 #include <new>
 
 #include "kqArchiveItemPath.h"
+#include "kqStringConvert.h"
 
 namespace {
 
@@ -100,16 +101,7 @@ bool DecodeLanguageFileText(const BYTE* pData, size_t cbData, std::wstring& strT
         size_t cb = 0;
         while (cb < cbData && pData[cb] != 0)
             ++cb;
-        if (cb == 0)
-            return true;
-        if (cb > 0x7FFFFFFF)
-            return false;
-        const char* pch = reinterpret_cast<const char*>(pData);
-        int cch = MultiByteToWideChar(CP_THREAD_ACP, 0, pch, static_cast<int>(cb), nullptr, 0);
-        if (cch <= 0)
-            return false;
-        strText.resize(static_cast<size_t>(cch));
-        return MultiByteToWideChar(CP_THREAD_ACP, 0, pch, static_cast<int>(cb), &strText[0], cch) == cch;
+        return ConvertToWide(reinterpret_cast<const char*>(pData), cb, strText, CP_THREAD_ACP);
     } catch (const std::bad_alloc&) {
         return false;
     }
