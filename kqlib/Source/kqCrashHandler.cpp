@@ -232,16 +232,19 @@ bool CCrashHandler::InstallLocked()
     bool bResult = false;
     try {
         bResult = LoadDbgHelp(L"DBGHELP.DLL", true);
-        std::wstring strOwnPath, strFolder, strName, strExt;
+        // The program's path names the default dump and gives the version: asked for once.
+        std::wstring strOwnPath;
+        const bool bOwnPath = bResult && GetModuleFileNameString(nullptr, strOwnPath);
         if (bResult && m_strDumpPath.empty()) {
-            bResult = GetModuleFileNameString(nullptr, strOwnPath) && SplitPath(strOwnPath, strFolder, strName, strExt);
+            std::wstring strFolder, strName, strExt;
+            bResult = bOwnPath && SplitPath(strOwnPath, strFolder, strName, strExt);
             if (bResult)
                 m_strDumpPath = strFolder + strName + L".dmp";
         }
         if (bResult) {
             CVersionInfo version;
             m_strVersion.clear();
-            if (GetModuleFileNameString(nullptr, strOwnPath) && version.Read(strOwnPath.c_str()))
+            if (bOwnPath && version.Read(strOwnPath.c_str()))
                 m_strVersion = version.GetString(L"FileVersion");
         }
     } catch (const std::bad_alloc&) {

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "kqModuleFileName.h"
+#include "kqModuleOfAddress.h"
 #include "kqPathExpansion.h"
+#include "kqScopedHandle.h"
 #include "kqShellFolder.h"
 #include "kqStringConvert.h"
 #include "kqSystemInfo.h"
@@ -24,13 +26,14 @@ const wchar_t kDefaultAppDataExtension[] = L"Quillane";
 // Set while this thread expands the application data folder name.
 thread_local bool t_bExpandingExtension = false;
 
+// Neither lookup writes a trace, which matters: the trace output asks for isolation while it
+// is set up. A module that cannot be found gives no path (no isolate.ini, the default hive)
+// rather than the program's, whose isolate.ini need not be the library's.
 std::wstring ModulePathOfLibrary()
 {
-    HMODULE hModule = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ModulePathOfLibrary), &hModule);
+    HMODULE hModule = GetLibraryModule();
     std::wstring strPath;
-    return GetModuleFileNameString(hModule, strPath) ? strPath : std::wstring();
+    return hModule && GetModuleFileNameString(hModule, strPath) ? strPath : std::wstring();
 }
 
 std::wstring Trim(const std::wstring& str)
@@ -50,22 +53,20 @@ bool StartsWithNoCase(const std::wstring& str, const std::wstring& prefix)
 // The whole file as text: UTF-16LE behind a byte-order mark, otherwise ANSI code page.
 bool ReadIniText(const wchar_t* pszFile, std::wstring& strText)
 {
-    HANDLE hFile = CreateFileW(pszFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    // Owned, so the handle is closed also when the buffer cannot be had.
+    CScopedHandle file(CreateFileW(pszFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsHandle())
         return false;
     LARGE_INTEGER size = {};
-    bool bOk = GetFileSizeEx(hFile, &size) && size.QuadPart > 0 && size.QuadPart < (16 << 20);
-    std::vector<char> bytes;
-    if (bOk) {
-        bytes.resize(static_cast<size_t>(size.QuadPart));
-        DWORD read = 0;
-        bOk = ReadFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
-              read == bytes.size();
-    }
-    CloseHandle(hFile);
-    if (!bOk)
+    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart <= 0 || size.QuadPart >= (16 << 20))
         return false;
+    std::vector<char> bytes(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+        read != bytes.size())
+        return false;
+    file.Close();
     if (bytes.size() >= 2 && static_cast<BYTE>(bytes[0]) == 0xFF && static_cast<BYTE>(bytes[1]) == 0xFE) {
         strText.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
         return true;

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "kqFile.h"
+#include "kqFindHandle.h"
 #include "kqIsolation.h"
 #include "kqPathUtils.h"
 #include "kqRegistryKey.h"
@@ -110,27 +111,6 @@ bool IsSubFolder(const WIN32_FIND_DATAW& data)
         return false;
     return wcscmp(data.cFileName, L".") != 0 && wcscmp(data.cFileName, L"..") != 0;
 }
-
-class CFindHandle
-{
-public:
-    CFindHandle(const std::wstring& strPattern, WIN32_FIND_DATAW& data)
-        : m_hFind(FindFirstFileW(strPattern.c_str(), &data))
-    {
-    }
-    ~CFindHandle()
-    {
-        if (m_hFind != INVALID_HANDLE_VALUE)
-            FindClose(m_hFind);
-    }
-    CFindHandle(const CFindHandle&) = delete;
-    CFindHandle& operator=(const CFindHandle&) = delete;
-    bool IsValid() const { return m_hFind != INVALID_HANDLE_VALUE; }
-    bool Next(WIN32_FIND_DATAW& data) { return FindNextFileW(m_hFind, &data) != FALSE; }
-
-private:
-    HANDLE m_hFind;
-};
 
 }  // namespace
 

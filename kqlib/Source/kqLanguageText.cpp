@@ -3,6 +3,9 @@
 #include <cwchar>
 #include <new>
 
+#include "kqArchiveItemPath.h"
+#include "kqStringConvert.h"
+
 namespace {
 
 bool IsBlank(wchar_t ch)
@@ -32,12 +35,13 @@ std::wstring Trim(const std::wstring& strText)
     return strText.substr(first, last - first);
 }
 
-// A name that stays one folder below the base: nothing that climbs out or starts elsewhere.
+// A name that stays one folder below the base: one component that the archive check would let
+// into a target folder (no dots-only names, no trailing dot, no device, no colon, no control
+// characters), or none at all for the base folder itself.
 bool IsSingleFolderName(const std::wstring& strName)
 {
-    if (strName == L"." || strName == L"..")
-        return false;
-    return strName.find_first_of(L"\\/:") == std::wstring::npos;
+    return strName.empty() ||
+           (IsContainedItemPath(strName) && strName.find_first_of(L"\\/") == std::wstring::npos);
 }
 
 // The longest field maplngid.dat may hold; a longer one ends the reading.
@@ -97,16 +101,7 @@ bool DecodeLanguageFileText(const BYTE* pData, size_t cbData, std::wstring& strT
         size_t cb = 0;
         while (cb < cbData && pData[cb] != 0)
             ++cb;
-        if (cb == 0)
-            return true;
-        if (cb > 0x7FFFFFFF)
-            return false;
-        const char* pch = reinterpret_cast<const char*>(pData);
-        int cch = MultiByteToWideChar(CP_THREAD_ACP, 0, pch, static_cast<int>(cb), nullptr, 0);
-        if (cch <= 0)
-            return false;
-        strText.resize(static_cast<size_t>(cch));
-        return MultiByteToWideChar(CP_THREAD_ACP, 0, pch, static_cast<int>(cb), &strText[0], cch) == cch;
+        return ConvertToWide(reinterpret_cast<const char*>(pData), cb, strText, CP_THREAD_ACP);
     } catch (const std::bad_alloc&) {
         return false;
     }

@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <new>
 
+#include "kqFindHandle.h"
 #include "kqIndexValueCollectionImpl.h"
 #include "kqLanguageInfo.h"
 #include "kqSmartPtr.h"
@@ -83,15 +84,14 @@ bool PathMatchExists(const wchar_t* pszPath, std::wstring* pstrFoundName)
         if (!bAnyEntry && strLast.find(L'.') == std::wstring::npos)
             strPattern += L".*";
         WIN32_FIND_DATAW data = {};
-        HANDLE hFind = FindFirstFileW(strPattern.c_str(), &data);
-        if (hFind == INVALID_HANDLE_VALUE)
+        CFindHandle find(strPattern, data);
+        if (!find.IsValid())
             return false;
         bool bMatch = false;
         do {
             bMatch = bAnyEntry ||
                      (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && (data.dwFileAttributes & kFileAttributes));
-        } while (!bMatch && FindNextFileW(hFind, &data));
-        FindClose(hFind);
+        } while (!bMatch && find.Next(data));
         if (bMatch && pstrFoundName)
             *pstrFoundName = data.cFileName;
         return bMatch;

@@ -42,7 +42,7 @@ bool AppendString(std::wstring& strOut, const wchar_t* pszText)
     }
 }
 
-bool ConvertToWide(const char* pchText, size_t cch, std::wstring& strOut)
+bool ConvertToWide(const char* pchText, size_t cch, std::wstring& strOut, UINT uCodePage)
 {
     try {
         if (!pchText || cch == 0) {
@@ -51,11 +51,11 @@ bool ConvertToWide(const char* pchText, size_t cch, std::wstring& strOut)
         }
         if (cch > static_cast<size_t>(INT_MAX))
             return false;
-        int cchWide = MultiByteToWideChar(CP_ACP, 0, pchText, static_cast<int>(cch), nullptr, 0);
+        int cchWide = MultiByteToWideChar(uCodePage, 0, pchText, static_cast<int>(cch), nullptr, 0);
         if (cchWide <= 0)
             return false;
         std::wstring strText(static_cast<size_t>(cchWide), L'\0');
-        if (MultiByteToWideChar(CP_ACP, 0, pchText, static_cast<int>(cch), &strText[0], cchWide) != cchWide)
+        if (MultiByteToWideChar(uCodePage, 0, pchText, static_cast<int>(cch), &strText[0], cchWide) != cchWide)
             return false;
         strOut.swap(strText);
         return true;

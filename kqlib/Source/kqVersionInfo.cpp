@@ -5,6 +5,21 @@
 
 #include "kqSystemLibrary.h"
 
+namespace {
+
+// A value the version functions point at lies in the block read from the file only if the
+// block's own lengths say so, and those come from the file: every value is checked against
+// the block before it is read.
+bool LiesInBlock(const void* pValue, size_t cbValue, const std::vector<BYTE>& block)
+{
+    const BYTE* pb = static_cast<const BYTE*>(pValue);
+    const BYTE* pbBegin = block.data();
+    const BYTE* pbEnd = pbBegin + block.size();
+    return pb && pb >= pbBegin && pb <= pbEnd && cbValue <= static_cast<size_t>(pbEnd - pb);
+}
+
+}  // namespace
+
 const wchar_t* const CVersionInfo::s_apszStringNames[CVersionInfo::eString_Count] = {
     L"Comments",        L"CompanyName",     L"FileDescription",  L"FileVersion",
     L"InternalName",    L"LegalCopyright",  L"LegalTrademarks",  L"OriginalFilename",
@@ -46,7 +61,8 @@ bool CVersionInfo::Read(const wchar_t* pszPath)
 
         void* pFixed = nullptr;
         UINT cbFixed = 0;
-        if (!pfnQuery(data.data(), L"\\", &pFixed, &cbFixed) || cbFixed != sizeof(VS_FIXEDFILEINFO))
+        if (!pfnQuery(data.data(), L"\\", &pFixed, &cbFixed) || cbFixed != sizeof(VS_FIXEDFILEINFO) ||
+            !LiesInBlock(pFixed, sizeof(VS_FIXEDFILEINFO), data))
             return false;
         m_fixed = *static_cast<VS_FIXEDFILEINFO*>(pFixed);
         for (auto& str : m_astrStrings)
@@ -56,7 +72,7 @@ bool CVersionInfo::Read(const wchar_t* pszPath)
         UINT cbTranslation = 0;
         if (!pfnQuery(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&pTranslation),
                       &cbTranslation) ||
-            cbTranslation < 2 * sizeof(WORD))
+            cbTranslation < 2 * sizeof(WORD) || !LiesInBlock(pTranslation, 2 * sizeof(WORD), data))
             return true;
         for (int i = 0; i < eString_Count; ++i) {
             wchar_t szQuery[128];
@@ -70,7 +86,7 @@ bool CVersionInfo::Read(const wchar_t* pszPath)
             // The text lies in the block read from the file, whose terminator is not to be
             // trusted: it ends at its stated length, its first zero or the block's end.
             const BYTE* pbText = reinterpret_cast<const BYTE*>(pText);
-            if (pbText < data.data() || pbText >= data.data() + data.size())
+            if (!LiesInBlock(pText, sizeof(wchar_t), data))
                 continue;
             const size_t cchLeft = static_cast<size_t>(data.data() + data.size() - pbText) / sizeof(wchar_t);
             m_astrStrings[i].assign(pText, wcsnlen(pText, cchText < cchLeft ? cchText : cchLeft));

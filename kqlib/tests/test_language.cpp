@@ -134,6 +134,12 @@ TEST(LanguageText, FolderMapLines)
                                        L"412=..\\..\\Windows\n"
                                        L"413=C:Dutch\n"
                                        L"414=sub/dir\n"
+                                       // Names Windows would take for another name or a device.
+                                       L"417=...\n"
+                                       L"418=Dutch.\n"
+                                       L"419=CON\n"
+                                       L"41a=nul.txt\n"
+                                       L"41b=Ital\x01ian\n"
                                        L"415=\n"
                                        L"804=Chinese",
                                        entries));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <objbase.h>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -258,6 +259,62 @@ TEST(VersionInfo, ReadsTheProgramsVersionResource)
 
     CVersionInfo none;
     EXPECT_FALSE(none.Read((kqtest::ExeFolder() + L"no-such-file.exe").c_str()));
+}
+
+// A version resource of nothing but its root: header, key and fixed part, whose length the
+// root states as cbStatedFixed while the resource holds only cbFixedPresent bytes of it.
+std::vector<BYTE> RootOnlyVersionResource(WORD cbStatedFixed, size_t cbFixedPresent, DWORD dwFileVersionMS)
+{
+    static const wchar_t s_szKey[] = L"VS_VERSION_INFO";
+    const size_t cbHeader = 3 * sizeof(WORD) + sizeof(s_szKey);
+    const size_t cbValueAt = (cbHeader + 3) & ~size_t(3);
+    std::vector<BYTE> bytes(cbValueAt + cbFixedPresent);
+    const WORD awHeader[3] = {static_cast<WORD>(bytes.size()), cbStatedFixed, 0};
+    memcpy(bytes.data(), awHeader, sizeof(awHeader));
+    memcpy(bytes.data() + sizeof(awHeader), s_szKey, sizeof(s_szKey));
+    VS_FIXEDFILEINFO fixed = {};
+    fixed.dwSignature = VS_FFI_SIGNATURE;
+    fixed.dwStrucVersion = VS_FFI_STRUCVERSION;
+    fixed.dwFileVersionMS = dwFileVersionMS;
+    memcpy(bytes.data() + cbValueAt, &fixed, cbFixedPresent < sizeof(fixed) ? cbFixedPresent : sizeof(fixed));
+    return bytes;
+}
+
+TEST(VersionInfo, RefusesAFixedPartReachingPastTheBlock)
+{
+    struct Case
+    {
+        const char* pszName;
+        size_t cbFixedPresent;
+        bool bRead;
+    };
+    // The block the version functions fill is about twice the resource, so a root that
+    // states a whole fixed part but carries none reaches past the block's end.
+    const Case cases[] = {
+        {"whole fixed part", sizeof(VS_FIXEDFILEINFO), true},
+        {"fixed part missing", 0, false},
+    };
+    kqtest::CTempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        const std::wstring strPath = dir.File(L"versioned.exe");
+        ASSERT_TRUE(CopyFileW((kqtest::ExeFolder() + L"kqlib_lockholder.exe").c_str(), strPath.c_str(), FALSE));
+        std::vector<BYTE> resource =
+            RootOnlyVersionResource(sizeof(VS_FIXEDFILEINFO), c.cbFixedPresent, 0x00020003);
+        HANDLE hUpdate = BeginUpdateResourceW(strPath.c_str(), FALSE);
+        ASSERT_NE(nullptr, hUpdate);
+        ASSERT_TRUE(UpdateResourceW(hUpdate, RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO),
+                                    MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), resource.data(),
+                                    static_cast<DWORD>(resource.size())));
+        ASSERT_TRUE(EndUpdateResourceW(hUpdate, FALSE));
+
+        CVersionInfo info;
+        EXPECT_EQ(c.bRead, info.Read(strPath.c_str()));
+        if (c.bRead) {
+            EXPECT_EQ(0x00020003u, info.FixedInfo().dwFileVersionMS);
+            EXPECT_EQ(L"", info.GetString(L"FileVersion"));
+        }
+    }
 }
 
 }  // namespace
