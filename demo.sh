@@ -30,17 +30,23 @@ tools/bootpack inspect "$package" | sed 's/^/   /'
 # Bootling logs when the debug options of its isolation ask for it. An isolate.ini beside the
 # package names the package's own isolation; its options (in Wine's registry, through the
 # 64-bit view, which a 32-bit Bootling reads as well) send the log to $logs.
-silo=$(sed -n 's/.*"IsolationId": *"\({[^"]*}\)".*/\1/p' tools/samplepackage/settings.json)
+# The id is the one the package carries, read back by bootpack; without one the options key
+# below would be the whole isolation tree, which the clean-up would then remove.
+silo=$(tools/bootpack settings get "$package" IsolationId | tr -d '\r')
+if ! [[ "$silo" =~ ^\{[0-9A-Fa-f-]{36}\}$ ]]; then
+    echo "demo.sh: the package has no usable IsolationId (\"$silo\")" >&2
+    exit 1
+fi
 printf '[isolation]\r\nsilo=%s\r\n' "$silo" > "$demo/package/isolate.ini"
 mkdir -p "$logs"
 options="HKLM\\Software\\Quillane\\Isolation\\$silo"
 reg() { /usr/lib/wine/wine64 reg "$@" >/dev/null 2>&1; }
 winlogs="Z:${logs//\//\\}"
+trap 'reg delete "$options" /f || true' EXIT
 reg add "$options\\Orvane\\Debug\\DebugOutput" /v DebugType /t REG_DWORD /d 1 /f
 reg add "$options\\Orvane\\Debug\\DebugOutput" /v OutputToFile /t REG_DWORD /d 1 /f
 reg add "$options\\Orvane\\Debug\\DebugOutput" /v AppendProcessIdToFile /t REG_DWORD /d 0 /f
 reg add "$options\\Orvane\\Debug\\DebugOutput" /v Directory /t REG_SZ /d "$winlogs" /f
-trap 'reg delete "$options" /f || true' EXIT
 
 echo "== test extraction: VantrySetup.exe /qn /TEST <folder> /TESTMODE 1"
 status=0

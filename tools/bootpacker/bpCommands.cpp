@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <cstdio>
+#include <set>
 
 #include "bpEmbeddedSettings.h"
 #include "bpPackageLayout.h"
@@ -524,10 +525,15 @@ int CommandExtract(const Arguments& args)
     PackageLayout layout;
     if (!ReadPackageLayout(strPackage, layout, strError))
         return Fail(strError);
-    // Names come from the file: nothing but a plain file name is written.
+    // Names come from the file: nothing but a plain file name is written, and no entry may land
+    // on the file of another (A.7z and a.7z are one file in a Windows folder).
+    std::set<std::wstring> names;
     for (const PackageEntryInfo& entry : layout.entries) {
         if (!IsPlainFileName(entry.strName))
             return Fail(ToUtf8(strPackage) + ": entry name \"" + ToUtf8(entry.strName) + "\" is not a plain file name");
+        if (!AddDistinctEntryName(names, entry.strName))
+            return Fail(ToUtf8(strPackage) + ": entry name \"" + ToUtf8(entry.strName) +
+                        "\" is given twice (names are compared without case); each entry needs its own file");
     }
     if (!CreateDirectoryTree(strFolder.c_str()) && GetFileAttributesW(strFolder.c_str()) == INVALID_FILE_ATTRIBUTES)
         return Fail(ToUtf8(strFolder) + ": cannot create the folder (error " + std::to_string(GetLastError()) + ")");

@@ -146,6 +146,15 @@ bool CheckStub(const std::wstring& strPath, StubInfo& info, std::string& strErro
     return true;
 }
 
+bool AddDistinctEntryName(std::set<std::wstring>& names, const std::wstring& strName)
+{
+    if (strName.empty())
+        return false;
+    std::wstring strUpper = strName;
+    CharUpperBuffW(&strUpper[0], static_cast<DWORD>(strUpper.size()));
+    return names.insert(strUpper).second;
+}
+
 bool CheckInputs(const std::vector<PackageInput>& inputs, std::string& strError)
 {
     std::set<std::wstring> names;
@@ -161,9 +170,7 @@ bool CheckInputs(const std::vector<PackageInput>& inputs, std::string& strError)
             return false;
         }
         const std::wstring strName = EntryName(input.strPath);
-        std::wstring strUpper = strName;
-        CharUpperBuffW(&strUpper[0], static_cast<DWORD>(strUpper.size()));
-        if (strName.empty() || !names.insert(strUpper).second) {
+        if (!AddDistinctEntryName(names, strName)) {
             strError = "archive " + strSource + ": another archive has the same file name \"" + ToUtf8(strName) +
                        "\"; the entries of a package need different names";
             return false;

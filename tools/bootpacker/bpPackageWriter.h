@@ -5,6 +5,7 @@
 // result is an unsigned image that a signing tool signs as a whole.
 #pragma once
 #include <windows.h>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ bool CheckStub(const std::wstring& strPath, StubInfo& info, std::string& strErro
 bool CheckInputs(const std::vector<PackageInput>& inputs, std::string& strError);
 // The entry name of an input: its file name.
 std::wstring EntryName(const std::wstring& strPath);
+// Entries become files of one folder, whose names Windows compares without case. Adds the name
+// (upper-cased) to names; false when it is empty or a name there already differs only in case.
+bool AddDistinctEntryName(std::set<std::wstring>& names, const std::wstring& strName);
 // The size WritePackageFile gives the package, padding included, from the stub and the sizes
 // of the archives (as much as a ULONGLONG holds when they add up to more).
 ULONGLONG PackageFileSize(const StubInfo& stub, DWORD dwPointerArchiveLength, const std::vector<ULONGLONG>& sizes);

@@ -11,6 +11,7 @@
 #include "kqFile.h"
 #include "kqQelKeyValueCollectionImpl.h"
 #include "kqSmartPtr.h"
+#include "kqStringConvert.h"
 #include "kqValueAccess.h"
 
 namespace {
@@ -437,12 +438,10 @@ bool GetValueAt(IKeyValueCollection* pCollection, DWORD dwKey, Json& value, int 
             std::string strAnsi;
             if (!GetValueStringA(pCollection, dwKey, strAnsi))
                 return readFailed();
-            const int cch = strAnsi.empty() ? 0
-                                            : MultiByteToWideChar(CP_ACP, 0, strAnsi.data(),
-                                                                  static_cast<int>(strAnsi.size()), nullptr, 0);
-            strWide.resize(static_cast<size_t>(cch > 0 ? cch : 0));
-            if (cch > 0)
-                MultiByteToWideChar(CP_ACP, 0, strAnsi.data(), static_cast<int>(strAnsi.size()), &strWide[0], cch);
+            if (!ConvertToWide(strAnsi.data(), strAnsi.size(), strWide)) {
+                strError = strWhere + ": the 8-bit text cannot be converted to UTF-16";
+                return false;
+            }
         }
         std::string strUtf8;
         if (!WideToUtf8(strWide, strUtf8)) {

@@ -1,10 +1,12 @@
 #include "bpSigning.h"
 
 #include <windows.h>
+#include <cwchar>
 #include <softpub.h>
 #include <wintrust.h>
 
 #include "bpText.h"
+#include "kqScopedHandle.h"
 
 namespace {
 
@@ -13,43 +15,33 @@ std::wstring Quote(const std::wstring& strPath)
     return L"\"" + strPath + L"\"";
 }
 
-void ReplaceAll(std::wstring& strText, const std::wstring& strFrom, const std::wstring& strTo)
-{
-    size_t pos = 0;
-    while ((pos = strText.find(strFrom, pos)) != std::wstring::npos) {
-        strText.replace(pos, strFrom.size(), strTo);
-        pos += strTo.size();
-    }
-}
-
-// Closes a handle on every path.
-class CHandle
-{
-public:
-    explicit CHandle(HANDLE h = nullptr) : m_h(h) {}
-    ~CHandle()
-    {
-        if (m_h && m_h != INVALID_HANDLE_VALUE)
-            CloseHandle(m_h);
-    }
-    CHandle(const CHandle&) = delete;
-    CHandle& operator=(const CHandle&) = delete;
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
-
 }  // namespace
 
 std::wstring ExpandSigningCommand(const std::wstring& strTemplate, const std::wstring& strIn, const std::wstring& strOut)
 {
-    std::wstring strCommand = strTemplate;
+    // One scan of the template, so a path that itself holds "{in}" or "{out}" is not touched.
     // A placeholder the engineer quoted already is not quoted twice.
-    ReplaceAll(strCommand, L"\"{in}\"", Quote(strIn));
-    ReplaceAll(strCommand, L"\"{out}\"", Quote(strOut));
-    ReplaceAll(strCommand, L"{in}", Quote(strIn));
-    ReplaceAll(strCommand, L"{out}", Quote(strOut));
+    const struct
+    {
+        const wchar_t* pszPlaceholder;
+        const std::wstring* pstrPath;
+    } kPlaceholders[] = {{L"\"{in}\"", &strIn}, {L"\"{out}\"", &strOut}, {L"{in}", &strIn}, {L"{out}", &strOut}};
+    std::wstring strCommand;
+    size_t pos = 0;
+    while (pos < strTemplate.size()) {
+        bool bReplaced = false;
+        for (const auto& placeholder : kPlaceholders) {
+            const size_t cch = wcslen(placeholder.pszPlaceholder);
+            if (strTemplate.compare(pos, cch, placeholder.pszPlaceholder) == 0) {
+                strCommand += Quote(*placeholder.pstrPath);
+                pos += cch;
+                bReplaced = true;
+                break;
+            }
+        }
+        if (!bReplaced)
+            strCommand += strTemplate[pos++];
+    }
     return strCommand;
 }
 
@@ -69,8 +61,8 @@ bool RunSigningCommand(const std::wstring& strTemplate, const std::wstring& strI
                    ToUtf8(strCommand);
         return false;
     }
-    CHandle process(pi.hProcess);
-    CHandle thread(pi.hThread);
+    CScopedHandle process(pi.hProcess);
+    CScopedHandle thread(pi.hThread);
     WaitForSingleObject(process.Get(), INFINITE);
     DWORD dwExitCode = 0;
     if (!GetExitCodeProcess(process.Get(), &dwExitCode)) {

@@ -20,7 +20,11 @@ case "$2" in /*) stub=$2 ;; *) stub=$(pwd)/$2 ;; esac
 [ -f "$stub" ] || { echo "$0: no such program: $stub" >&2; exit 2; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kqsample.XXXXXX")
-trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT INT TERM HUP
+cleanup() { chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"; }
+# A signal ends the script (through the EXIT handler); a handler that only cleaned up would let
+# it go on without its folder.
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
 chmod 700 "$work"
 
 if [ -d "$out" ]; then chmod -R u+w "$out"; rm -rf "$out"; fi

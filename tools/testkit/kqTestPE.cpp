@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include <gtest/gtest.h>
+
 namespace kqtest {
 
 namespace {
@@ -58,9 +60,15 @@ DWORD GetU32(const std::vector<BYTE>& bytes, size_t offset)
     return dwValue;
 }
 
-void PutU32(std::vector<BYTE>& bytes, size_t offset, DWORD dwValue)
+bool PutU32(std::vector<BYTE>& bytes, size_t offset, DWORD dwValue)
 {
+    // A test that patches past its buffer has a wrong offset: say so rather than write beyond it.
+    if (offset > bytes.size() || bytes.size() - offset < 4) {
+        ADD_FAILURE() << "PutU32 at offset " << offset << " does not fit a buffer of " << bytes.size() << " bytes";
+        return false;
+    }
     memcpy(&bytes[offset], &dwValue, 4);
+    return true;
 }
 
 PEFacts ReadPEFacts(const std::vector<BYTE>& bytes)

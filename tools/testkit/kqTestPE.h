@@ -8,9 +8,10 @@
 
 namespace kqtest {
 
-// Little-endian 32-bit values in a byte buffer; GetU32 gives 0 past the end.
+// Little-endian 32-bit values in a byte buffer; GetU32 gives 0 past the end. PutU32 writes
+// nothing past the end: it records a test failure and gives false.
 DWORD GetU32(const std::vector<BYTE>& bytes, size_t offset);
-void PutU32(std::vector<BYTE>& bytes, size_t offset, DWORD dwValue);
+bool PutU32(std::vector<BYTE>& bytes, size_t offset, DWORD dwValue);
 
 struct PEFacts
 {

@@ -281,3 +281,20 @@ TEST(BootpackExtract, RefusesNamesWindowsWouldNotKeep)
     EXPECT_EQ("good", kqtest::ReadFileBytes(strFolder + L"\\Good.7z"));
     EXPECT_EQ("fine", kqtest::ReadFileBytes(strFolder + L"\\a.b.7z"));
 }
+
+// Two entries whose names differ only in case would be one file in the folder, the second
+// silently replacing the first: extract refuses the package before writing anything.
+TEST(BootpackExtract, RefusesNamesThatDifferOnlyInCase)
+{
+    kqtest::CTempDir temp;
+    const std::string stub = ziratest::UnsignedStub(UnsignedStub());
+    ASSERT_FALSE(stub.empty());
+    const std::wstring strPackage = temp / L"Twice.exe";
+    ASSERT_TRUE(kqtest::WriteFileBytes(
+        strPackage, ziratest::BuildPackage(stub, {{L"A.7z", "first", 1}, {L"Good.7z", "good", 3}, {L"a.7z", "second", 4}})));
+    const std::wstring strFolder = temp / L"out";
+    bptest::RunResult run = RunBootpack({L"extract", strPackage, strFolder});
+    EXPECT_EQ(1u, run.dwExitCode) << run.strErr;
+    EXPECT_NE(std::string::npos, run.strErr.find("entry name \"a.7z\" is given twice")) << run.strErr;
+    EXPECT_FALSE(kqtest::FileExists(strFolder));
+}

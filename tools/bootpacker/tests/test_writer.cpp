@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "bpPackageWriter.h"
+#include "bpSigning.h"
 #include "bpTestRun.h"
+#include "kqScopedHandle.h"
 #include "kqTestFiles.h"
 #include "kqTestProcess.h"
 #include "kqTestSigning.h"
@@ -26,14 +28,12 @@ std::vector<PackageInput> Inputs()
 // A file of the given size whose bytes are never written (sparse where the file system allows).
 bool MakeLongFile(const std::wstring& strPath, ULONGLONG ullSize)
 {
-    HANDLE hFile = CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    CScopedHandle file(CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file.IsHandle())
         return false;
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(ullSize);
-    const bool bOk = SetFilePointerEx(hFile, position, nullptr, FILE_BEGIN) && SetEndOfFile(hFile);
-    CloseHandle(hFile);
-    return bOk;
+    return SetFilePointerEx(file.Get(), position, nullptr, FILE_BEGIN) && SetEndOfFile(file.Get());
 }
 
 }  // namespace
@@ -92,4 +92,28 @@ TEST(PackageWriter, FourGigabytesAreRefusedBeforeTheOutputExists)
                                   strPackage, strError));
     EXPECT_NE(std::string::npos, strError.find("a package of 4 GB or more cannot be signed")) << strError;
     EXPECT_FALSE(kqtest::FileExists(strPackage));
+}
+
+// The paths go in where the template names them, and only there: a path that holds a
+// placeholder itself is not expanded again.
+TEST(SigningCommand, PlaceholdersAreReplacedFromTheTemplateOnly)
+{
+    const struct
+    {
+        const wchar_t* pszTemplate;
+        const wchar_t* pszIn;
+        const wchar_t* pszOut;
+        const wchar_t* pszExpected;
+    } kCases[] = {
+        {L"sign.exe {in} {out}", L"C:\\p\\u.exe", L"C:\\p\\s.exe", L"sign.exe \"C:\\p\\u.exe\" \"C:\\p\\s.exe\""},
+        {L"sign.exe \"{in}\" -o \"{out}\"", L"C:\\u.exe", L"C:\\s.exe", L"sign.exe \"C:\\u.exe\" -o \"C:\\s.exe\""},
+        {L"sign.exe {in}", L"C:\\a b\\u.exe", L"C:\\s.exe", L"sign.exe \"C:\\a b\\u.exe\""},
+        {L"sign.exe {in} {out}", L"C:\\{out}\\u.exe", L"C:\\{in}\\s.exe",
+         L"sign.exe \"C:\\{out}\\u.exe\" \"C:\\{in}\\s.exe\""},
+        {L"sign.exe {in", L"C:\\u.exe", L"C:\\s.exe", L"sign.exe {in"},
+    };
+    for (const auto& test : kCases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(test.pszTemplate)));
+        EXPECT_EQ(std::wstring(test.pszExpected), ExpandSigningCommand(test.pszTemplate, test.pszIn, test.pszOut));
+    }
 }
