@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <imagehlp.h>
-
 #include "BootlingTrace.h"
 #include "InstallUnpacker.h"
 #include "ResourceUnpacker.h"
@@ -82,14 +80,6 @@ std::string StreamContent(IKeyValueCollection* pStreams, DWORD dwKey)
     return data;
 }
 
-DWORD ImageHelpChecksum(const std::wstring& strPath)
-{
-    DWORD dwHeaderSum = 0;
-    DWORD dwChecksum = 0;
-    EXPECT_EQ(MapFileAndCheckSumW(strPath.c_str(), &dwHeaderSum, &dwChecksum), 0u);
-    return dwChecksum;
-}
-
 class UnpackerTest : public ::testing::Test
 {
 protected:
@@ -156,7 +146,7 @@ TEST_F(UnpackerTest, FirstRunUnpacksStubAndUIAndHandsOnTheStreams)
     ASSERT_TRUE(entry.bValid);
     EXPECT_EQ(entry.dwCertificateOffset, m_dwEndOfImage);
     EXPECT_EQ(entry.dwCertificateSize, m_dwStubCertificate);
-    EXPECT_EQ(entry.dwChecksum, ImageHelpChecksum(strCacheStub));
+    EXPECT_EQ(entry.dwChecksum, kqtest::ImageHelpChecksum(strCacheStub));
     EXPECT_EQ(kqtest::VerifyFileSignature(strCacheStub), 0);
 
     const int nStart = trace.Find(L"Extracting: UIPackage");
@@ -206,7 +196,7 @@ TEST_F(UnpackerTest, UnsignedProgramGetsAnEmptySecurityEntry)
     ASSERT_TRUE(entry.bValid);
     EXPECT_EQ(entry.dwCertificateOffset, 0u);
     EXPECT_EQ(entry.dwCertificateSize, 0u);
-    EXPECT_EQ(entry.dwChecksum, ImageHelpChecksum(strCacheStub));
+    EXPECT_EQ(entry.dwChecksum, kqtest::ImageHelpChecksum(strCacheStub));
     EXPECT_EQ(spStreams->GetCount(), 3u);
 }
 

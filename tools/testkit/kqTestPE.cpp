@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <gtest/gtest.h>
+#include <imagehlp.h>
 
 namespace kqtest {
 
@@ -79,6 +80,15 @@ PEFacts ReadPEFacts(const std::vector<BYTE>& bytes)
 PEFacts ReadPEFacts(const std::string& bytes)
 {
     return ReadFacts(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size());
+}
+
+DWORD ImageHelpChecksum(const std::wstring& strPath)
+{
+    DWORD dwHeaderSum = 0;
+    DWORD dwChecksum = 0;
+    EXPECT_EQ(static_cast<DWORD>(CHECKSUM_SUCCESS), MapFileAndCheckSumW(strPath.c_str(), &dwHeaderSum, &dwChecksum))
+        << "checksum of " << std::string(strPath.begin(), strPath.end());
+    return dwChecksum;
 }
 
 }  // namespace kqtest

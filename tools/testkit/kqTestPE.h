@@ -32,4 +32,8 @@ struct PEFacts
 PEFacts ReadPEFacts(const std::vector<BYTE>& bytes);
 PEFacts ReadPEFacts(const std::string& bytes);
 
+// The checksum the platform's image helper computes for the file; a failed computation is a
+// test failure.
+DWORD ImageHelpChecksum(const std::wstring& strPath);
+
 }  // namespace kqtest
