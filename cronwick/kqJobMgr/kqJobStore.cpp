@@ -29,29 +29,23 @@ bool DeleteKeyIfEmpty(const wchar_t* pszKey, REGSAM samView)
     return RegDeleteKeyExW(HKEY_LOCAL_MACHINE, pszKey, samView, 0) == ERROR_SUCCESS;
 }
 
-// Reads one value of a supported type; other types are passed over.
-bool ReadValue(HKEY hKey, const wchar_t* pszName, DWORD dwType, DWORD cbData, JobValue& value)
+// Reads one value of a supported type; other types are passed over. A text ends at its first
+// zero and is refused when longer than any the jobs write.
+bool ReadValue(CRegistryKey& key, const wchar_t* pszName, DWORD dwType, JobValue& value)
 {
     if (dwType == REG_DWORD)
     {
-        DWORD dwData = 0, cb = sizeof(dwData);
-        if (RegQueryValueExW(hKey, pszName, nullptr, nullptr, reinterpret_cast<BYTE*>(&dwData), &cb) !=
-                ERROR_SUCCESS ||
-            cb != sizeof(dwData))
+        if (!key.QueryDWORD(pszName, value.dwValue))
             return false;
         value.dwType = REG_DWORD;
-        value.dwValue = dwData;
         return true;
     }
     if (dwType == REG_SZ)
     {
-        // Bounded by what the query reported; the text need not be terminated.
-        std::wstring strData(cbData / sizeof(wchar_t) + 1, L'\0');
-        DWORD cb = static_cast<DWORD>(strData.size() * sizeof(wchar_t));
-        if (RegQueryValueExW(hKey, pszName, nullptr, nullptr, reinterpret_cast<BYTE*>(&strData[0]), &cb) !=
-            ERROR_SUCCESS)
+        std::wstring strData;
+        if (!key.QueryString(pszName, strData))
             return false;
-        strData.resize(wcsnlen(strData.c_str(), cb / sizeof(wchar_t)));
+        strData.resize(wcsnlen(strData.c_str(), strData.size()));
         value.dwType = REG_SZ;
         value.strValue = std::move(strData);
         return true;
@@ -111,14 +105,14 @@ bool ReadStoredJob(const std::wstring& strId, StoredJob& job)
         for (DWORD dwIndex = 0;; ++dwIndex)
         {
             wchar_t szName[256];
-            DWORD cchName = ARRAYSIZE(szName), dwType = 0, cbData = 0;
-            LONG lResult = key.EnumValue(dwIndex, szName, &cchName, &dwType, nullptr, &cbData);
+            DWORD cchName = ARRAYSIZE(szName), dwType = 0;
+            LONG lResult = key.EnumValue(dwIndex, szName, &cchName, &dwType);
             if (lResult == ERROR_NO_MORE_ITEMS)
                 return true;
             if (lResult != ERROR_SUCCESS)
                 return false;
             JobValue value;
-            if (ReadValue(key.Handle(), szName, dwType, cbData, value))
+            if (ReadValue(key, szName, dwType, value))
                 job.values[szName] = std::move(value);
         }
     }
