@@ -17,14 +17,16 @@ const wchar_t* const kStoreParents[] = {
 // Deletes a key only when it holds neither subkeys nor values.
 bool DeleteKeyIfEmpty(const wchar_t* pszKey, REGSAM samView)
 {
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_READ | samView, &hKey) != ERROR_SUCCESS)
-        return false;
     DWORD cSubKeys = 0, cValues = 0;
-    LONG lResult = RegQueryInfoKeyW(hKey, nullptr, nullptr, nullptr, &cSubKeys, nullptr, nullptr, &cValues, nullptr,
-                                    nullptr, nullptr, nullptr);
-    RegCloseKey(hKey);
-    if (lResult != ERROR_SUCCESS || cSubKeys != 0 || cValues != 0)
+    {
+        CRegistryKey key;
+        if (!key.Open(HKEY_LOCAL_MACHINE, pszKey, KEY_READ | samView))
+            return false;
+        if (RegQueryInfoKeyW(key.Handle(), nullptr, nullptr, nullptr, &cSubKeys, nullptr, nullptr, &cValues, nullptr,
+                             nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return false;
+    }
+    if (cSubKeys != 0 || cValues != 0)
         return false;
     return RegDeleteKeyExW(HKEY_LOCAL_MACHINE, pszKey, samView, 0) == ERROR_SUCCESS;
 }
@@ -60,16 +62,11 @@ HRESULT SaveJobRecord(const GUID& id, const JobValues& values)
     try
     {
         std::wstring strKey = std::wstring(kszJobStoreKey) + L"\\" + FormatGuid(id);
-        REGSAM samView = Wow64RegistryView();
-        HKEY hOld = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, strKey.c_str(), 0, KEY_ALL_ACCESS | samView, &hOld) == ERROR_SUCCESS)
-        {
-            RegDeleteTreeW(hOld, nullptr);
-            RegCloseKey(hOld);
-        }
+        // One key, opened or made: the values of an earlier record go before the new ones are set.
         CRegistryKey key;
-        if (!key.Create(HKEY_LOCAL_MACHINE, strKey.c_str(), KEY_WRITE | samView))
+        if (!key.Create(HKEY_LOCAL_MACHINE, strKey.c_str(), KEY_ALL_ACCESS | Wow64RegistryView()))
             return HRESULT_FROM_WIN32(key.GetLastError());
+        RegDeleteTreeW(key.Handle(), nullptr);
         for (const auto& entry : values)
         {
             const JobValue& value = entry.second;
@@ -162,11 +159,11 @@ void RemoveStoredJob(const std::wstring& strId)
     {
         REGSAM samView = Wow64RegistryView();
         std::wstring strKey = std::wstring(kszJobStoreKey) + L"\\" + strId;
-        HKEY hKey = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, strKey.c_str(), 0, KEY_ALL_ACCESS | samView, &hKey) == ERROR_SUCCESS)
+        CRegistryKey key;
+        if (key.Open(HKEY_LOCAL_MACHINE, strKey.c_str(), KEY_ALL_ACCESS | samView))
         {
-            RegDeleteTreeW(hKey, nullptr);
-            RegCloseKey(hKey);
+            RegDeleteTreeW(key.Handle(), nullptr);
+            key.Close();
             RegDeleteKeyExW(HKEY_LOCAL_MACHINE, strKey.c_str(), samView, 0);
         }
         for (const wchar_t* pszParent : kStoreParents)
