@@ -35,8 +35,7 @@ public:
             IModuleManager* pManager = nullptr;
             if (FAILED(kqCreateModuleManager(&pManager)))
                 pManager = nullptr;
-            if (IModuleManager* pOld = m_pManager.exchange(pManager))
-                pOld->Release();
+            m_pManager.store(pManager);
         }
         kqLockGuardRelease(&guard);
         return m_pManager.load();
@@ -62,13 +61,11 @@ HRESULT GetJobManagerPath(wchar_t (&szPath)[kcchModulePath])
     if (!kqGetModuleFolder(szPath, sizeof(szPath)))
         return CRONWICK_E_NOMODULEFOLDER;
     szPath[kcchModulePath - 1] = L'\0';
-    size_t cchFolder = wcslen(szPath);
-    bool bSlash = cchFolder > 0 && szPath[cchFolder - 1] == L'\\';
-    size_t cchPath = cchFolder + (bSlash ? 0 : 1) + wcslen(kszJobManagerModule);
+    // The folder comes without a closing backslash.
+    size_t cchPath = wcslen(szPath) + 1 + wcslen(kszJobManagerModule);
     if (cchPath >= MAX_PATH)
         return CRONWICK_E_PATHTOOLONG;
-    if (!bSlash)
-        wcscat(szPath, L"\\");
+    wcscat(szPath, L"\\");
     wcscat(szPath, kszJobManagerModule);
     return S_OK;
 }

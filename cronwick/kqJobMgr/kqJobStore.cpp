@@ -17,41 +17,37 @@ const wchar_t* const kStoreParents[] = {
 // Deletes a key only when it holds neither subkeys nor values.
 bool DeleteKeyIfEmpty(const wchar_t* pszKey, REGSAM samView)
 {
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_READ | samView, &hKey) != ERROR_SUCCESS)
-        return false;
     DWORD cSubKeys = 0, cValues = 0;
-    LONG lResult = RegQueryInfoKeyW(hKey, nullptr, nullptr, nullptr, &cSubKeys, nullptr, nullptr, &cValues, nullptr,
-                                    nullptr, nullptr, nullptr);
-    RegCloseKey(hKey);
-    if (lResult != ERROR_SUCCESS || cSubKeys != 0 || cValues != 0)
+    {
+        CRegistryKey key;
+        if (!key.Open(HKEY_LOCAL_MACHINE, pszKey, KEY_READ | samView))
+            return false;
+        if (RegQueryInfoKeyW(key.Handle(), nullptr, nullptr, nullptr, &cSubKeys, nullptr, nullptr, &cValues, nullptr,
+                             nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return false;
+    }
+    if (cSubKeys != 0 || cValues != 0)
         return false;
     return RegDeleteKeyExW(HKEY_LOCAL_MACHINE, pszKey, samView, 0) == ERROR_SUCCESS;
 }
 
-// Reads one value of a supported type; other types are passed over.
-bool ReadValue(HKEY hKey, const wchar_t* pszName, DWORD dwType, DWORD cbData, JobValue& value)
+// Reads one value of a supported type; other types are passed over. A text ends at its first
+// zero and is refused when longer than any the jobs write.
+bool ReadValue(CRegistryKey& key, const wchar_t* pszName, DWORD dwType, JobValue& value)
 {
     if (dwType == REG_DWORD)
     {
-        DWORD dwData = 0, cb = sizeof(dwData);
-        if (RegQueryValueExW(hKey, pszName, nullptr, nullptr, reinterpret_cast<BYTE*>(&dwData), &cb) !=
-                ERROR_SUCCESS ||
-            cb != sizeof(dwData))
+        if (!key.QueryDWORD(pszName, value.dwValue))
             return false;
         value.dwType = REG_DWORD;
-        value.dwValue = dwData;
         return true;
     }
     if (dwType == REG_SZ)
     {
-        // Bounded by what the query reported; the text need not be terminated.
-        std::wstring strData(cbData / sizeof(wchar_t) + 1, L'\0');
-        DWORD cb = static_cast<DWORD>(strData.size() * sizeof(wchar_t));
-        if (RegQueryValueExW(hKey, pszName, nullptr, nullptr, reinterpret_cast<BYTE*>(&strData[0]), &cb) !=
-            ERROR_SUCCESS)
+        std::wstring strData;
+        if (!key.QueryString(pszName, strData))
             return false;
-        strData.resize(wcsnlen(strData.c_str(), cb / sizeof(wchar_t)));
+        strData.resize(wcsnlen(strData.c_str(), strData.size()));
         value.dwType = REG_SZ;
         value.strValue = std::move(strData);
         return true;
@@ -66,16 +62,11 @@ HRESULT SaveJobRecord(const GUID& id, const JobValues& values)
     try
     {
         std::wstring strKey = std::wstring(kszJobStoreKey) + L"\\" + FormatGuid(id);
-        REGSAM samView = Wow64RegistryView();
-        HKEY hOld = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, strKey.c_str(), 0, KEY_ALL_ACCESS | samView, &hOld) == ERROR_SUCCESS)
-        {
-            RegDeleteTreeW(hOld, nullptr);
-            RegCloseKey(hOld);
-        }
+        // One key, opened or made: the values of an earlier record go before the new ones are set.
         CRegistryKey key;
-        if (!key.Create(HKEY_LOCAL_MACHINE, strKey.c_str(), KEY_WRITE | samView))
+        if (!key.Create(HKEY_LOCAL_MACHINE, strKey.c_str(), KEY_ALL_ACCESS | Wow64RegistryView()))
             return HRESULT_FROM_WIN32(key.GetLastError());
+        RegDeleteTreeW(key.Handle(), nullptr);
         for (const auto& entry : values)
         {
             const JobValue& value = entry.second;
@@ -111,14 +102,14 @@ bool ReadStoredJob(const std::wstring& strId, StoredJob& job)
         for (DWORD dwIndex = 0;; ++dwIndex)
         {
             wchar_t szName[256];
-            DWORD cchName = ARRAYSIZE(szName), dwType = 0, cbData = 0;
-            LONG lResult = key.EnumValue(dwIndex, szName, &cchName, &dwType, nullptr, &cbData);
+            DWORD cchName = ARRAYSIZE(szName), dwType = 0;
+            LONG lResult = key.EnumValue(dwIndex, szName, &cchName, &dwType);
             if (lResult == ERROR_NO_MORE_ITEMS)
                 return true;
             if (lResult != ERROR_SUCCESS)
                 return false;
             JobValue value;
-            if (ReadValue(key.Handle(), szName, dwType, cbData, value))
+            if (ReadValue(key, szName, dwType, value))
                 job.values[szName] = std::move(value);
         }
     }
@@ -168,11 +159,11 @@ void RemoveStoredJob(const std::wstring& strId)
     {
         REGSAM samView = Wow64RegistryView();
         std::wstring strKey = std::wstring(kszJobStoreKey) + L"\\" + strId;
-        HKEY hKey = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, strKey.c_str(), 0, KEY_ALL_ACCESS | samView, &hKey) == ERROR_SUCCESS)
+        CRegistryKey key;
+        if (key.Open(HKEY_LOCAL_MACHINE, strKey.c_str(), KEY_ALL_ACCESS | samView))
         {
-            RegDeleteTreeW(hKey, nullptr);
-            RegCloseKey(hKey);
+            RegDeleteTreeW(key.Handle(), nullptr);
+            key.Close();
             RegDeleteKeyExW(HKEY_LOCAL_MACHINE, strKey.c_str(), samView, 0);
         }
         for (const wchar_t* pszParent : kStoreParents)

@@ -101,7 +101,7 @@ BOOL WINAPI kqGetModuleFolder(wchar_t* pszBuffer, DWORD cbBuffer)
     if (!pszBuffer || cchBuffer == 0)
         return FALSE;
     pszBuffer[0] = L'\0';
-    HMODULE hModule = FindModuleOfAddress(reinterpret_cast<const void*>(&kqGetModuleFolder));
+    HMODULE hModule = GetLibraryModule();
     if (!hModule)
     {
         TraceError(L"kqGetModuleFolder(%d) : the module of the library is unknown", __LINE__);

@@ -120,9 +120,9 @@ bool CFileDataExtender::CheckBlockBounds(ULONGLONG ullPosition, DWORD dwHeaderSi
     return true;
 }
 
-bool CFileDataExtender::CheckWritableLayout(const wchar_t* pszWhere)
+bool CFileDataExtender::CheckWritableLayout(const wchar_t* pszWhere, ULONGLONG& ullFileLength)
 {
-    ULONGLONG ullFileLength = 0;
+    ullFileLength = 0;
     if (!m_spFileStream->GetSize(&ullFileLength)) {
         TraceError(L"ZIRA::CFileDataExtender::%ls : failed to get the file size", pszWhere);
         return false;
@@ -283,15 +283,42 @@ bool CFileDataExtender::Save()
         TraceError(L"ZIRA::CFileDataExtender::Save(312) : failed to QI for ISerialize");
         return false;
     }
+    // The collection is serialized before the file is touched: a collection that cannot be
+    // saved leaves the file, and any block in it, as it was.
+    CSmartPtr<CMemoryStreamImpl> spPayload;
+    if (!SerializePayload(spSerialize.Get(), spPayload))
+        return false;
+    ULONGLONG ullFileLength = 0;
+    if (!CheckWritableLayout(L"Save(336)", ullFileLength))
+        return false;
+    // Without a block, what follows the block position is the table's padding (at most 7
+    // bytes, checked above), which the block overwrites: kept to be put back should a write fail.
+    BYTE abTail[kMaxCertificatePadding] = {};
+    const DWORD dwTail = static_cast<DWORD>(ullFileLength - BlockPosition());
+    const bool bHadBlock = GetStreamPos(BlockPosition()) != -1;
+    if (!bHadBlock && dwTail != 0 &&
+        !(m_spFileStream->SetPosition(BlockPosition()) && m_spFileStream->Read(abTail, dwTail))) {
+        TraceError(L"ZIRA::CFileDataExtender::Save(336) : failed to read the %lu bytes behind position %I64u", dwTail,
+                   BlockPosition());
+        return false;
+    }
     // The old block goes without a header update of its own: the one after the write covers
     // both, with one checksum pass over the file instead of two.
     bool bCut = false;
-    if (!CheckWritableLayout(L"Save(336)") || !TruncateBlock(bCut) || !m_spFileStream->SetPosition(BlockPosition()))
+    if (!TruncateBlock(bCut) || !m_spFileStream->SetPosition(BlockPosition()))
         return false;
-    if (!WriteBlock(spSerialize.Get())) {
-        // The headers still describe the old block: leave the file without one, as described.
-        if (bCut && m_spFileStream->SetSize(BlockPosition()))
-            UpdateHeaderWithoutBlock();
+    if (!WriteBlock(spPayload->GetMemory())) {
+        if (bCut) {
+            // The old block is gone, and the headers still describe it: leave the file without
+            // one, as described.
+            if (m_spFileStream->SetSize(BlockPosition()))
+                UpdateHeaderWithoutBlock();
+        } else {
+            // The headers were not touched yet: the file's old length and tail make it whole.
+            if (m_spFileStream->SetSize(ullFileLength) && dwTail != 0 &&
+                m_spFileStream->SetPosition(BlockPosition()))
+                m_spFileStream->Write(abTail, dwTail);
+        }
         return false;
     }
     return UpdatePEHeader();
@@ -313,7 +340,7 @@ bool CFileDataExtender::UpdateHeaderWithoutBlock()
     return bUpdated;
 }
 
-bool CFileDataExtender::WriteBlock(ISerialize* pSerialize)
+bool CFileDataExtender::SerializePayload(ISerialize* pSerialize, CSmartPtr<CMemoryStreamImpl>& spPayload)
 {
     const ULONGLONG ullSize = pSerialize->GetSizeMax();
     // The used size must fit a u32 once raised to a multiple of 16.
@@ -321,8 +348,26 @@ bool CFileDataExtender::WriteBlock(ISerialize* pSerialize)
         TraceError(L"ZIRA::CFileDataExtender::Save(331) : failed to get size of serialized data");
         return false;
     }
-    const DWORD dwUsed = static_cast<DWORD>(ullSize) + kHeaderSizeV1;
+    spPayload.Attach(CreateMemoryStreamImpl());
+    if (!spPayload) {
+        TraceError(L"ZIRA::CFileDataExtender::Save(369) : CreateMemoryStreamImpl failed");
+        return false;
+    }
+    // The block header records the size counted above: the payload must be exactly that long.
+    const CMemory& payload = spPayload->GetMemory();
+    if (!pSerialize->Save(static_cast<IByteStream*>(spPayload.Get())) || payload.GetSize() != ullSize ||
+        !payload.GetData()) {
+        TraceError(L"ZIRA::CFileDataExtender::Save(376) : failed to save kvc to mem stream");
+        return false;
+    }
+    return true;
+}
+
+bool CFileDataExtender::WriteBlock(const CMemory& payload)
+{
+    const DWORD dwUsed = payload.GetSize() + kHeaderSizeV1;
     const DWORD dwTotal = (dwUsed + 15) & ~static_cast<DWORD>(15);
+    const DWORD dwHash = HashPayload(payload.GetData(), payload.GetSize());
 
     if (!WriteU32(dwTotal)) {
         TraceError(L"ZIRA::CFileDataExtender::Save(346) : failed to write size of stream");
@@ -336,20 +381,6 @@ bool CFileDataExtender::WriteBlock(ISerialize* pSerialize)
         TraceError(L"ZIRA::CFileDataExtender::Save(360) : failed to write version");
         return false;
     }
-    CSmartPtr<CMemoryStreamImpl> spMemory;
-    spMemory.Attach(CreateMemoryStreamImpl());
-    if (!spMemory) {
-        TraceError(L"ZIRA::CFileDataExtender::Save(369) : CreateMemoryStreamImpl failed");
-        return false;
-    }
-    // The header already holds the size counted above: the payload must be exactly that long.
-    const CMemory& payload = spMemory->GetMemory();
-    if (!pSerialize->Save(static_cast<IByteStream*>(spMemory.Get())) || payload.GetSize() != ullSize ||
-        !payload.GetData()) {
-        TraceError(L"ZIRA::CFileDataExtender::Save(376) : failed to save kvc to mem stream");
-        return false;
-    }
-    const DWORD dwHash = HashPayload(payload.GetData(), payload.GetSize());
     if (!WriteU32(dwHash)) {
         TraceError(L"ZIRA::CFileDataExtender::Save(390) : failed to write hash");
         return false;
@@ -383,7 +414,8 @@ bool CFileDataExtender::RemoveStreamFromModule()
     if (GetStreamPos(BlockPosition()) == -1)
         return true;
     bool bCut = false;
-    if (!CheckWritableLayout(L"RemoveStreamFromModule(980)") || !TruncateBlock(bCut))
+    ULONGLONG ullFileLength = 0;
+    if (!CheckWritableLayout(L"RemoveStreamFromModule(980)", ullFileLength) || !TruncateBlock(bCut))
         return false;
     return UpdateHeaderWithoutBlock();
 }

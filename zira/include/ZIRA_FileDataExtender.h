@@ -17,6 +17,8 @@
 
 #include "ZIRA_PEFileHelper.h"
 #include "kqFileStream.h"
+#include "kqMemory.h"
+#include "kqMemoryStream.h"
 #include "kqSerialize.h"
 #include "kqSmartPtr.h"
 #include "kqValueCollection.h"
@@ -91,10 +93,13 @@ private:
     // Before a write: the block position lies behind the image and what follows it is either
     // a block that ends the file or at most the padding of the certificate table, so that a
     // write there can neither cut into the image nor replace data of someone else's. Logs its
-    // refusal with pszWhere (the calling method and line).
-    bool CheckWritableLayout(const wchar_t* pszWhere);
+    // refusal with pszWhere (the calling method and line). ullFileLength: the file's length.
+    bool CheckWritableLayout(const wchar_t* pszWhere, ULONGLONG& ullFileLength);
     bool LoadPayload(ULONGLONG ullPosition, ULONGLONG ullSize);
-    bool WriteBlock(ISerialize* pSerialize);
+    // The collection's saved form in memory, exactly as long as it announced.
+    bool SerializePayload(ISerialize* pSerialize, CSmartPtr<CMemoryStreamImpl>& spPayload);
+    // Header, payload and padding of a version 1 block at the stream's position.
+    bool WriteBlock(const CMemory& payload);
     // Cuts the file where a block starts at the block position, if one does (bCut), and leaves
     // the headers alone. The caller has checked the layout.
     bool TruncateBlock(bool& bCut);

@@ -22,7 +22,6 @@ constexpr DWORD kCopyBlockSize = 16384;
 // item and a u32 item. A count above A / this cannot be genuine.
 constexpr ULONGLONG kMinEntryBytes = (1 + 4) + (1 + 8) + (1 + 4);
 
-// A system error as an HRESULT. A failure that left no system error still fails.
 bool OpenPackageFile(CFile& file, const wchar_t* pszPath)
 {
     return file.Open(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
@@ -259,12 +258,20 @@ HRESULT CFilePacker::Extract(const wchar_t* pszPath)
                        ullIndex, strName.c_str(), ullSize);
             return E_UNEXPECTED;
         }
+        // Each file is reached at its place in the layout, however much of the file before it
+        // a callback read.
+        const ULONGLONG ullStart = ullLayoutPosition;
         ullLayoutPosition += ullSize;
 
         const EExtractType eExtractType = GetExtractType(dwFileType);
         HRESULT hr = S_OK;
         switch (eExtractType) {
         case eExtractType_Direct:
+            if (!file.SetPosition(ullStart)) {
+                TraceError(L"ZIRA::CFilePacker::Extract(796) : failed to seek to %s at %I64u (%lu)\r\n",
+                           strName.c_str(), ullStart, file.GetLastError());
+                return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
+            }
             hr = OnExtractStream(dwFileType, spPackage.Get(), strName.c_str(), ullSize);
             break;
 
@@ -275,43 +282,34 @@ HRESULT CFilePacker::Extract(const wchar_t* pszPath)
                 TraceError(L"ZIRA::CFilePacker::Extract(803) : failed to create zira::CFileStreamImpl\r\n");
                 return E_OUTOFMEMORY;
             }
-            if (!OpenPackageFile(spOwn->GetFile(), pszPath)) {
-                TraceError(L"ZIRA::CFilePacker::Extract(814) : failed to open this file: %lu\r\n",
-                           spOwn->GetFile().GetLastError());
-                return HresultFromSystemError(spOwn->GetFile().GetLastError(), E_UNEXPECTED);
+            CFile& own = spOwn->GetFile();
+            if (!OpenPackageFile(own, pszPath)) {
+                TraceError(L"ZIRA::CFilePacker::Extract(814) : failed to open this file: %lu\r\n", own.GetLastError());
+                return HresultFromSystemError(own.GetLastError(), E_UNEXPECTED);
             }
-            ULONGLONG ullPosition = 0;
-            if (!file.GetPosition(&ullPosition) || !spOwn->GetFile().SetPosition(ullPosition)) {
+            if (!own.SetPosition(ullStart)) {
                 TraceError(L"ZIRA::CFilePacker::Extract(820) : failed to position the stream: %lu\r\n",
-                           file.GetLastError());
-                return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
+                           own.GetLastError());
+                return HresultFromSystemError(own.GetLastError(), E_UNEXPECTED);
             }
             spOwn->SetBase();
             spOwn->SetLimit(ullSize);
             hr = OnExtractStream(dwFileType, spOwn.Get(), strName.c_str(), ullSize);
-            spOwn.Reset();
-            if (FAILED(hr))
-                return hr;
-            if (!file.Seek(static_cast<LONGLONG>(ullSize), FILE_CURRENT)) {
-                TraceError(L"ZIRA::CFilePacker::Extract(831) : failed to seek past %s (%lu)\r\n", strName.c_str(),
-                           file.GetLastError());
-                return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
-            }
             break;
         }
 
         case eExtractType_Skip:
-            if (!file.Seek(static_cast<LONGLONG>(ullSize), FILE_CURRENT)) {
-                TraceError(L"ZIRA::CFilePacker::Extract(838) : failed to seek past %s (%lu)\r\n", strName.c_str(),
-                           file.GetLastError());
-                return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
-            }
             continue;
 
         case eExtractType_Window:
+            if (!file.SetPosition(ullStart)) {
+                TraceError(L"ZIRA::CFilePacker::Extract(796) : failed to seek to %s at %I64u (%lu)\r\n",
+                           strName.c_str(), ullStart, file.GetLastError());
+                return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
+            }
             spPackage->SetBase();
             spPackage->SetLimit(ullSize);
-            if (!file.Seek(static_cast<LONGLONG>(ullSize), FILE_CURRENT)) {
+            if (!file.SetPosition(ullLayoutPosition)) {
                 TraceError(L"ZIRA::CFilePacker::Extract(846) : failed to seek past %s (%lu)\r\n", strName.c_str(),
                            file.GetLastError());
                 return HresultFromSystemError(file.GetLastError(), E_UNEXPECTED);
@@ -347,14 +345,14 @@ HRESULT CFilePacker::WriteStreamToDisk(const wchar_t* pszPath, IByteStream* pStr
         const DWORD dwError = ::GetLastError();
         TraceError(L"ZIRA::CFilePacker::WriteStreamToDisk(888) : failed to create directory: %s (%lu)",
                    strFolder.c_str(), dwError);
-        return dwError != 0 ? HresultFromSystemError(dwError, E_UNEXPECTED) : E_ACCESSDENIED;
+        return HresultFromSystemError(dwError, E_ACCESSDENIED);
     }
 
     CFile output;
     if (!output.Open(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN)) {
         TraceError(L"ZIRA::CFilePacker::WriteStreamToDisk(903) : failed to create file: %lu\r\n",
                    output.GetLastError());
-        return output.GetLastError() != 0 ? HresultFromSystemError(output.GetLastError(), E_UNEXPECTED) : E_ACCESSDENIED;
+        return HresultFromSystemError(output.GetLastError(), E_ACCESSDENIED);
     }
 
     std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[kCopyBlockSize]);

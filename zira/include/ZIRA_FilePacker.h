@@ -25,8 +25,8 @@ enum EFileType : DWORD
 // How Extract hands a file to OnExtractStream.
 enum EExtractType : DWORD
 {
-    // The package stream itself at the file's first byte; the callback consumes exactly the
-    // file's bytes.
+    // The package stream itself at the file's first byte; the next file is found by the table,
+    // however much of this one the callback read.
     eExtractType_Direct = 0,
     // A second open of the package file, narrowed to a window on the file.
     eExtractType_OwnHandle = 1,

@@ -129,7 +129,7 @@ HRESULT CUtils::ExecuteProgramEx(DWORD* pdwExitCode, const wchar_t* pszProgram, 
                             &process)) {
             DWORD dwError = GetLastError();
             TraceError(L"ZIRA::CUtils::ExecuteProgramEx(405) : failed to launch: 0x%08x", dwError);
-            return HresultFromSystemError(dwError, S_OK);
+            return HresultFromSystemError(dwError, E_FAIL);
         }
         TraceInformation(L"Create process succeeded");
         HRESULT hr = S_OK;
@@ -144,7 +144,7 @@ HRESULT CUtils::ExecuteProgramEx(DWORD* pdwExitCode, const wchar_t* pszProgram, 
             if (!GetExitCodeProcess(process.hProcess, &dwExitCode)) {
                 DWORD dwError = GetLastError();
                 TraceError(L"ZIRA::CUtils::ExecuteProgramEx(395) : GetExitCodeProcess failed: 0x%08x", dwError);
-                hr = HresultFromSystemError(dwError, S_OK);
+                hr = HresultFromSystemError(dwError, E_FAIL);
             } else {
                 TraceInformation(L"Process returned: 0x%08x", dwExitCode);
                 *pdwExitCode = dwExitCode;
@@ -378,7 +378,7 @@ HRESULT CUtils::DeleteFileW(const wchar_t* pszPath, bool bAllowRestart)
                        dwScheduleError);
             if (dwScheduleError == ERROR_ACCESS_DENIED)
                 TraceFileSecurity(strPath, pszFolder);
-            return HresultFromSystemError(dwScheduleError, S_OK);
+            return HresultFromSystemError(dwScheduleError, E_FAIL);
         }
         TraceError(L"ZIRA::CUtils::DeleteFileW(1094) : failed to delete file: %s (%lu)", pszPath, dwError);
         if (dwError == ERROR_ACCESS_DENIED) {
@@ -393,7 +393,7 @@ HRESULT CUtils::DeleteFileW(const wchar_t* pszPath, bool bAllowRestart)
             return S_OK;
         if (dwError == ERROR_ACCESS_DENIED || dwRetryError == ERROR_ACCESS_DENIED)
             TraceFileSecurity(strPath, pszFolder);
-        return HresultFromSystemError(dwError, S_OK);
+        return HresultFromSystemError(dwError, E_FAIL);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -586,7 +586,7 @@ HRESULT CUtils::WriteFallbackLanguage(const wchar_t* pszFolder, const wchar_t* p
             DWORD dwError = GetLastError();
             TraceError(L"ZIRA::CUtils::WriteFallbackLanguage(%d) : failed to create %s (%lu)", __LINE__,
                        strFile.c_str(), dwError);
-            return HresultFromSystemError(dwError, S_OK);
+            return HresultFromSystemError(dwError, E_FAIL);
         }
         DWORD cbWritten = 0;
         BOOL bWritten = WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten, nullptr);

@@ -16,6 +16,7 @@
 #include "ZIRA_FileDataExtender.h"
 #include "kqFile.h"
 #include "kqMemoryStream.h"
+#include "kqObjectRoot.h"
 #include "kqQelKeyValueCollectionImpl.h"
 #include "kqSerialize.h"
 #include "kqSmartPtr.h"
@@ -593,6 +594,78 @@ TEST_F(DataExtenderTest, WritesOnlyWhereTheBlockEndsTheFile)
 }
 
 // ---- Misuse and the collection operations ----
+
+// An object that counts its saved form but fails to write it: a collection holding it
+// cannot be saved.
+class CUnsavable : public CObjectRoot, public ISerialize
+{
+public:
+    HRESULT QueryInterface(const GUID& riid, void** ppObject) override
+    {
+        if (!ppObject)
+            return KQERR_INVALIDARG;
+        if (riid == IObjectBase::kIid || riid == ISerialize::kIid)
+            return AnswerInterface(static_cast<ISerialize*>(this), ppObject);
+        return RefuseInterface(ppObject);
+    }
+    ULONG AddRef() override { return InternalAddRef(); }
+    ULONG Release() override { return InternalRelease(); }
+    ULONGLONG GetSizeMax() override { return 4; }
+    bool Save(IByteStream*) override { return false; }
+    bool Load(IByteStream*) override { return false; }
+    bool IsDirty() override { return true; }
+    void SetDirty(bool) override {}
+    bool GetClassID(GUID* pClassId) override
+    {
+        *pClassId = ISerialize::kIid;
+        return true;
+    }
+};
+
+TEST_F(DataExtenderTest, CollectionThatCannotBeSavedLeavesTheFileAsItWas)
+{
+    const std::vector<BYTE> image = MakeImage(IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+    // A first certificate followed by 4 bytes of table padding, where a block would go.
+    std::vector<BYTE> table(0x40, 0x33);
+    PutU32(table, 0, 0x3C);
+    PutU32(table, 4, 0x00020200);
+    const DWORD kKeyObject = 9;
+    struct Case
+    {
+        const char* pszName;
+        std::vector<BYTE> file;
+    } cases[] = {
+        {"unsigned without a block", image},
+        {"unsigned with a block", WithBlock(image, BlockV1(Serialize(Settings(5, 6).Get())))},
+        {"certificate and padding", WithBlock(image, table)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        kqtest::ClearTrace();
+        const std::wstring strPath = Write(c.file);
+        CSmartPtr<IObjectBase> spUnsavable;
+        spUnsavable.Attach(static_cast<ISerialize*>(new CUnsavable));
+        {
+            CFileDataExtender extender;
+            ASSERT_TRUE(extender.Initialize(strPath.c_str(), true));
+            CSmartPtr<IKeyValueCollection> spSettings = Settings(3, 4);
+            ASSERT_TRUE(spSettings->SetObjectRef(kKeyObject, spUnsavable.Get()));
+            ASSERT_TRUE(extender.Import(spSettings.Get()));
+            EXPECT_FALSE(extender.Save());
+            EXPECT_EQ(1u, ErrorLines(Msg(L"Save(376) : failed to save kvc to mem stream")));
+            EXPECT_EQ(1u, ExtenderErrorLines());
+            EXPECT_TRUE(c.file == Read(strPath));
+            // Without the object the same extender saves.
+            ASSERT_TRUE(extender.RemoveData(kKeyObject));
+            EXPECT_TRUE(extender.Save());
+        }
+        CFileDataExtender reader;
+        ASSERT_TRUE(reader.Initialize(strPath.c_str(), false));
+        DWORD dwNumber = 0;
+        EXPECT_TRUE(reader.GetData(kKeyNumber, dwNumber));
+        EXPECT_EQ(4u, dwNumber);
+    }
+}
 
 TEST_F(DataExtenderTest, ReadOnlyExtenderChangesNothing)
 {

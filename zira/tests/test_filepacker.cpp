@@ -5,6 +5,7 @@
 #include <chrono>
 #include <map>
 #include <random>
+#include <set>
 
 #include "ZIRA_FilePacker.h"
 #include "ZIRA_FileStreamImpl.h"
@@ -71,7 +72,9 @@ public:
             EXPECT_EQ(ullStreamSize, ullSize);
             EXPECT_TRUE(pStream->SetPosition(0));
         }
-        if (m_bReadData && ullSize < 64 * 1024 * 1024) {
+        if (eType == ZIRA::eExtractType_Direct && m_setUnread.count(dwFileType)) {
+            // A callback that reads none of its file.
+        } else if (m_bReadData && ullSize < 64 * 1024 * 1024) {
             seen.data.resize(static_cast<size_t>(ullSize));
             if (ullSize && !pStream->Read(&seen.data[0], static_cast<DWORD>(ullSize)))
                 seen.data = "<read failed>";
@@ -90,6 +93,8 @@ public:
     // Results by call number.
     std::map<size_t, HRESULT> m_mapResults;
     bool m_bReadData = true;
+    // Types whose direct files are left unread.
+    std::set<DWORD> m_setUnread;
     std::vector<Seen> m_vecSeen;
 };
 
@@ -195,6 +200,25 @@ TEST_F(FilePackerTest, EveryExtractTypeHandsOnExactlyTheFilesBytes)
             EXPECT_EQ(seen.ullSize, files[i].data.size());
             EXPECT_TRUE(seen.data == files[i].data) << "file " << i;
         }
+    }
+}
+
+// A direct file its callback left unread is no start for the next one: each file is read
+// from its own place in the package.
+TEST_F(FilePackerTest, UnreadDirectFileDoesNotShiftTheNextOne)
+{
+    const std::vector<PackageFile> files = ThreeFiles();
+    const std::wstring strPackage = Write(BuildPackage(UnsignedStub(OwnProgram()), files));
+    for (ZIRA::EExtractType eNext : {ZIRA::eExtractType_Direct, ZIRA::eExtractType_OwnHandle,
+                                     ZIRA::eExtractType_Window}) {
+        SCOPED_TRACE(static_cast<int>(eNext));
+        CRecordingPacker packer;
+        packer.m_mapTypes = {{files[0].dwType, ZIRA::eExtractType_Direct}, {files[1].dwType, eNext},
+                             {files[2].dwType, ZIRA::eExtractType_Skip}};
+        packer.m_setUnread.insert(files[0].dwType);
+        ASSERT_EQ(packer.Extract(strPackage.c_str()), S_OK);
+        ASSERT_EQ(packer.m_vecSeen.size(), 2u);
+        EXPECT_TRUE(packer.m_vecSeen[1].data == files[1].data);
     }
 }
 
