@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <imagehlp.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -170,13 +169,6 @@ std::vector<BYTE> WithBlock(std::vector<BYTE> image, const std::vector<BYTE>& bl
     return image;
 }
 
-DWORD ImageHelpChecksum(const std::wstring& strPath)
-{
-    DWORD dwHeader = 0, dwChecksum = 0;
-    EXPECT_EQ(static_cast<DWORD>(CHECKSUM_SUCCESS), MapFileAndCheckSumW(strPath.c_str(), &dwHeader, &dwChecksum));
-    return dwChecksum;
-}
-
 // The two files are the same apart from the header checksum.
 void ExpectSameButChecksum(const std::vector<BYTE>& expected, const std::vector<BYTE>& actual)
 {
@@ -270,7 +262,7 @@ TEST_P(UnsignedTest, BlockIsAppendedRewrittenAndRemoved)
             PEFacts facts = ReadFacts(bytes);
             EXPECT_EQ(image.size(), facts.dwCertificateOffset);
             EXPECT_EQ(dwTotal, facts.dwCertificateSize);
-            EXPECT_EQ(ImageHelpChecksum(strPath), facts.dwChecksum);
+            EXPECT_EQ(kqtest::ImageHelpChecksum(strPath), facts.dwChecksum);
         }
     }
     // The block alone is no signature: the file is as unsigned as before.
@@ -307,7 +299,7 @@ TEST_P(UnsignedTest, BlockIsAppendedRewrittenAndRemoved)
     PEFacts facts = ReadFacts(bytes);
     EXPECT_EQ(0u, facts.dwCertificateOffset);
     EXPECT_EQ(0u, facts.dwCertificateSize);
-    EXPECT_EQ(ImageHelpChecksum(strPath), facts.dwChecksum);
+    EXPECT_EQ(kqtest::ImageHelpChecksum(strPath), facts.dwChecksum);
     EXPECT_EQ(kNoSignature, kqtest::VerifyFileSignature(strPath));
     EXPECT_EQ(0u, original.dwCertificateOffset);
     EXPECT_EQ(0u, ExtenderErrorLines());
@@ -773,7 +765,7 @@ TEST_F(DataExtenderTest, SecondInitializeReadsTheNewFile)
     PEFacts facts = ReadFacts(bytes);
     EXPECT_EQ(second.size(), facts.dwCertificateOffset);
     EXPECT_EQ(dwTotal, facts.dwCertificateSize);
-    EXPECT_EQ(ImageHelpChecksum(strSecond), facts.dwChecksum);
+    EXPECT_EQ(kqtest::ImageHelpChecksum(strSecond), facts.dwChecksum);
 }
 
 TEST_F(DataExtenderTest, UnsignedFileOf4GBIsRefused)
@@ -921,7 +913,7 @@ TEST_F(DataExtenderTest, SignedProgramsStayValidlySignedThroughEverySave)
             PEFacts facts = ReadFacts(bytes);
             EXPECT_EQ(signedFacts.dwCertificateOffset, facts.dwCertificateOffset);
             EXPECT_EQ(dwLength + dwTotal, facts.dwCertificateSize);
-            EXPECT_EQ(ImageHelpChecksum(strPath), facts.dwChecksum);
+            EXPECT_EQ(kqtest::ImageHelpChecksum(strPath), facts.dwChecksum);
             // Everything up to the end of the first certificate is as signed, but the entry and
             // the checksum.
             std::vector<BYTE> head(bytes.begin(), bytes.begin() + at);
@@ -952,7 +944,7 @@ TEST_F(DataExtenderTest, SignedProgramsStayValidlySignedThroughEverySave)
         }
         std::vector<BYTE> restored = Read(strPath);
         ExpectSameButChecksum(signedBytes, restored);
-        EXPECT_EQ(ImageHelpChecksum(strPath), ReadFacts(restored).dwChecksum);
+        EXPECT_EQ(kqtest::ImageHelpChecksum(strPath), ReadFacts(restored).dwChecksum);
         EXPECT_EQ(0, kqtest::VerifyFileSignature(strPath));
 
         std::wstring strOut = RestoredFolder(program.strFixture);
